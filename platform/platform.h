@@ -1,0 +1,222 @@
+// The interfaces through which the core reaches the operating system and the outside components.
+//
+// The core (update/, settings/) includes this header and nothing platform-specific; each backend
+// (platform/portable/, platform/windows/) implements it and the build picks one. Text is UTF-8
+// everywhere above this boundary; the only exception is Registry::query_value, which delivers the
+// raw bytes a Windows program would receive, strings in the ANSI code page.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <span>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+
+namespace aggiorna {
+
+// Run-time error codes, as the host's tools number them.
+namespace code {
+inline constexpr int overflow = 6;
+inline constexpr int subscript_out_of_range = 9;
+inline constexpr int type_mismatch = 13;
+inline constexpr int bad_file_name_or_number = 52;
+inline constexpr int file_not_found = 53;
+inline constexpr int disk_full = 61;
+inline constexpr int input_past_end_of_file = 62;
+inline constexpr int bad_record_number = 63;
+inline constexpr int permission_denied = 70;
+inline constexpr int path_file_access = 75;  // also: destination held open by a running host
+inline constexpr int path_not_found = 76;
+inline constexpr int object_not_set = 91;
+inline constexpr int cannot_create_object = 429;
+}  // namespace code
+
+// The one exception type that crosses the core: a numeric run-time code, plus a detail text
+// (the OS call, its native error and the path) kept for tests and diagnostics only.
+class Error : public std::runtime_error {
+public:
+    explicit Error(int code, const std::string& detail = {})
+        : std::runtime_error(detail.empty() ? "run-time error " + std::to_string(code) : detail),
+          code_(code) {}
+    int code() const noexcept { return code_; }
+
+private:
+    int code_;
+};
+
+// ---------------------------------------------------------------------------------------------
+// Registry.
+using RegKey = std::uintptr_t;  // 0 means "no key"
+inline constexpr RegKey kHkeyCurrentUser = 0x80000001u;
+inline constexpr RegKey kHkeyLocalMachine = 0x80000002u;
+
+namespace reg_access {
+inline constexpr std::uint32_t query_value = 0x0001;
+inline constexpr std::uint32_t set_value = 0x0002;
+inline constexpr std::uint32_t create_sub_key = 0x0004;
+inline constexpr std::uint32_t enumerate_sub_keys = 0x0008;
+inline constexpr std::uint32_t notify = 0x0010;
+inline constexpr std::uint32_t create_link = 0x0020;
+inline constexpr std::uint32_t wow64_64key = 0x0100;
+inline constexpr std::uint32_t wow64_32key = 0x0200;
+inline constexpr std::uint32_t read = 0x20019;  // KEY_READ: standard read, query, enumerate, notify
+}  // namespace reg_access
+
+class Registry {
+public:
+    virtual ~Registry() = default;
+    // Opens the subkey `name` (one path component) of `parent` (a root or a key this object
+    // returned). Returns 0 when the key does not exist or the access asked for is refused.
+    virtual RegKey open_key(RegKey parent, std::string_view name, std::uint32_t access) = 0;
+    // Copies the data of value `name` ("" is the default value) into `area`: strings converted to
+    // the ANSI code page with their terminating NUL, other types as stored. On success `length`
+    // holds the bytes written. Returns false, with `area` untouched, when the value is missing or
+    // does not fit in `area`.
+    virtual bool query_value(RegKey key, std::string_view name, std::span<std::uint8_t> area,
+                             std::uint32_t& length) = 0;
+    // A string value (REG_SZ or REG_EXPAND_SZ) as UTF-8; nullopt when the value is missing or is
+    // not a string.
+    virtual std::optional<std::string> query_string(RegKey key, std::string_view name) = 0;
+    // Closes a key returned by open_key. Roots are never closed.
+    virtual void close_key(RegKey key) = 0;
+};
+
+// ---------------------------------------------------------------------------------------------
+// Message boxes.
+namespace box_style {
+inline constexpr std::uint32_t error = 0x10;         // stop icon, OK
+inline constexpr std::uint32_t information = 0x40;   // information icon, OK
+inline constexpr std::uint32_t confirmation = 0x41;  // information icon, OK and Cancel
+}  // namespace box_style
+namespace box_answer {
+inline constexpr int ok = 1;
+inline constexpr int cancel = 2;  // also Esc, or the box closed
+}  // namespace box_answer
+
+class MessageBoxes {
+public:
+    virtual ~MessageBoxes() = default;
+    // Shows a modal box and returns the button chosen.
+    virtual int message_box(std::string_view text, std::uint32_t style, std::string_view caption) = 0;
+};
+
+// ---------------------------------------------------------------------------------------------
+// Files. Paths are Windows paths exactly as the core formed them ("C:\Programmi\Quintrel4\Estr.bin").
+namespace file_attribute {
+inline constexpr std::uint32_t readonly = 0x01;
+inline constexpr std::uint32_t hidden = 0x02;
+inline constexpr std::uint32_t system = 0x04;
+inline constexpr std::uint32_t directory = 0x10;
+inline constexpr std::uint32_t archive = 0x20;
+inline constexpr std::uint32_t normal = 0x80;
+}  // namespace file_attribute
+
+// A file open for reading at explicit offsets. Closing is destruction.
+class InputFile {
+public:
+    virtual ~InputFile() = default;
+    // Reads up to out.size() bytes at `offset`; returns the number read, fewer only at the end of
+    // the file. Throws Error on an I/O failure.
+    virtual std::size_t read_at(std::uint64_t offset, std::span<std::uint8_t> out) = 0;
+};
+
+class FileSystem {
+public:
+    virtual ~FileSystem() = default;
+    // Copies the whole of `source` to `destination`, creating it or replacing it in one step: the
+    // destination is never seen partly written, and no temporary file is left behind on failure.
+    // Throws Error: 53 source missing, 76 folder missing, 70 access denied, 61 disk full,
+    // 75 destination held open by another program (the host running).
+    virtual void copy_file(const std::string& source, const std::string& destination) = 0;
+    // The file's attribute bits (file_attribute::*), or nullopt when nothing of that name exists
+    // (a missing folder on the way included).
+    virtual std::optional<std::uint32_t> attributes(const std::string& path) = 0;
+    // Opens an existing file for reading; other programs may still read, write or replace it.
+    // Throws Error with the file system's code when it cannot be opened.
+    virtual std::unique_ptr<InputFile> open_for_reading(const std::string& path) = 0;
+    // The folder that holds the running program's executable, without a trailing backslash.
+    virtual std::string executable_folder() = 0;
+};
+
+// ---------------------------------------------------------------------------------------------
+// Shell and locale.
+inline constexpr int kCsidlDesktop = 0;
+
+class Shell {
+public:
+    virtual ~Shell() = default;
+    // The file-system path of a special folder, or empty text when the platform gives none.
+    // Never throws.
+    virtual std::string special_folder(int csidl) = 0;
+};
+
+struct NumberFormat {
+    std::string decimal_separator = ".";   // UTF-8, normally one character
+    std::string thousands_separator = ","; // UTF-8; may be empty
+    std::string grouping = "3;0";          // Windows LOCALE_SGROUPING form: "3;0", "3;2;0", "0"
+};
+
+class Locale {
+public:
+    virtual ~Locale() = default;
+    // The user's number format.
+    virtual NumberFormat number_format() = 0;
+    // Converts text in the machine's ANSI code page to UTF-8.
+    virtual std::string ansi_to_utf8(std::string_view ansi) = 0;
+};
+
+// ---------------------------------------------------------------------------------------------
+// Outside components. Release is destruction. Every method throws Error on a failure status.
+class ComponenteAggiornamento {
+public:
+    virtual ~ComponenteAggiornamento() = default;
+    // Completes a version 4 update whose files were placed in `cartella`.
+    virtual void CompletaAggiornamento(const std::string& cartella) = 0;
+};
+
+class Cifratore {
+public:
+    virtual ~Cifratore() = default;
+    virtual void ImpostaChiave(std::string& chiave) = 0;
+    virtual std::string Decifra(std::string& testo) = 0;
+};
+
+class Decodificatore {
+public:
+    virtual ~Decodificatore() = default;
+    virtual std::string Decodifica(const std::string& testo) = 0;
+};
+
+class Components {
+public:
+    virtual ~Components() = default;
+    // Each creation throws Error when the object cannot be made (class not installed: 429).
+    virtual std::unique_ptr<ComponenteAggiornamento> create_updater() = 0;
+    virtual std::unique_ptr<Cifratore> create_cifratore() = 0;
+    virtual std::unique_ptr<Decodificatore> create_decodificatore() = 0;
+};
+
+// ---------------------------------------------------------------------------------------------
+// Process.
+class Process {
+public:
+    virtual ~Process() = default;
+    // Ends the process at once: no destructor, no further step of the run.
+    [[noreturn]] virtual void end_process() = 0;
+};
+
+// Everything the core calls, handed down from the entry point; never a global.
+struct Platform {
+    Registry& registry;
+    MessageBoxes& boxes;
+    FileSystem& files;
+    Shell& shell;
+    Locale& locale;
+    Components& components;
+    Process& process;
+};
+
+}  // namespace aggiorna
