@@ -58,6 +58,7 @@ public:
         else { log_.push_back("reg-open-bad-parent"); return 0; }
         path += "\\" + lower(std::string(name));
         opens.push_back({path, access});
+        log_.push_back("reg-open:" + path);
         if (access & refused_access) return 0;
         if (!exists(path)) return 0;
         RegKey k = next_++;

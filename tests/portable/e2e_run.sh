@@ -1,0 +1,77 @@
+#!/usr/bin/env bash
+# The built portable program end to end: a sample prefix, answers piped on standard input, and
+# the boxes it printed and the files it left checked.
+#   e2e_run.sh PATH_TO_AggiornaArchivio BUILD_DIR
+set -uo pipefail
+exe=$1
+build=$2
+src=$(cd "$(dirname "$0")/../.." && pwd)
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+failures=0
+
+fail() { echo "FAIL [$scenario]: $*"; failures=$((failures + 1)); }
+expect_output() { grep -qF -- "$1" "$work/out" || fail "output lacks: $1"; }
+refute_output() { ! grep -qF -- "$1" "$work/out" || fail "output has: $1"; }
+expect_file() { [ "$(cat "$1" 2>/dev/null)" = "$2" ] || fail "$1 is '$(cat "$1" 2>/dev/null)', expected '$2'"; }
+
+# Runs the program of a fresh sample prefix with the given answers, at most 20 s.
+run() {
+  scenario=$1
+  answers=$2
+  scripts_dir=$src/scripts
+  "$scripts_dir/make-sample-prefix" "$work/s" "$build" >/dev/null
+  cp "$exe" "$work/s/Aggiornamento/AggiornaArchivio"
+  [ -n "${3:-}" ] && eval "$3"
+  printf "$answers" | WINEPREFIX=$work/s/prefix timeout 20 "$work/s/Aggiornamento/AggiornaArchivio" >"$work/out" 2>&1
+  status=$?
+  [ $status -eq 0 ] || fail "exit status $status"
+}
+q4() { echo "$work/s/prefix/drive_c/Programmi/Quintrel4"; }
+q3() { echo "$work/s/prefix/drive_c/Programmi/Quintrel"; }
+
+run both-ok 'ok\n\nok\n\n'
+expect_output "Aggiornamento Archivio"
+expect_output "Prima di continuare accertarsi che Quintrel! Professional 4 non sia in esecuzione."
+expect_output "Prima di continuare accertarsi che Quintrel! Professional 3.0 non sia in esecuzione."
+expect_output "L'aggiornamento è stato eseguito correttamente."
+expect_file "$(q4)/Estr.bin" "archivio estrazioni nuovo"
+expect_file "$(q4)/bl.bin" "dati bl nuovi"
+[ ! -e "$(q4)/Estr.bi_" ] || fail "Estr.bi_ left behind by the completed update"
+expect_file "$(q3)/Estr.bin" "archivio estrazioni nuovo"
+ls -a "$(q4)" "$(q3)" | grep -q '\.tmp$' && fail "temporary file left"
+
+run both-cancel 'annulla\nno\n'
+expect_file "$(q4)/Estr.bin" "archivio estrazioni della versione 4 (vecchio)"
+expect_file "$(q3)/Estr.bin" "archivio estrazioni della versione 3.0 (vecchio)"
+[ ! -e "$(q4)/bl.bin" ] || fail "bl.bin written after Cancel"
+refute_output "L'aggiornamento è stato eseguito correttamente."
+
+run closed-input ''   # end of input closes each confirmation box: Cancel
+expect_file "$(q3)/Estr.bin" "archivio estrazioni della versione 3.0 (vecchio)"
+
+run missing-settings-file 'ok\nok\n' 'rm "$(q4)/Dati.lib"'
+expect_output "Quintrel! Professional"
+expect_output "File delle impostazioni mancante. Impossibile continuare."
+refute_output "Prima di continuare"
+expect_file "$(q3)/Estr.bin" "archivio estrazioni della versione 3.0 (vecchio)"
+
+run invalid-settings-file 'ok\nok\n' 'printf "XXXX" > "$(q4)/Dati.lib"'
+expect_output "Il file delle impostazioni non è valido. Impossibile continuare"
+refute_output "Prima di continuare"
+
+run no-host '\n' 'rm "$work/s/prefix/system.reg"'
+expect_output "Non è presente alcuna versione di Quintrel! Professional."
+expect_output "Impossibile effettuare l'aggiornamento dell'archivio estrazioni."
+refute_output "Prima di continuare"
+
+run archive-missing-beside-program 'no\nok\n\n' 'rm "$work/s/Aggiornamento/Estr.bin"'
+expect_output "Non è stato possibile copiare il file Estr.bin in C:\\Programmi\\Quintrel."
+refute_output "L'aggiornamento è stato eseguito correttamente."
+expect_file "$(q3)/Estr.bin" "archivio estrazioni della versione 3.0 (vecchio)"
+
+if [ $failures -ne 0 ]; then
+  echo "--- last output"; cat "$work/out"
+  exit 1
+fi
+echo "e2e: all scenarios passed"
