@@ -1,0 +1,424 @@
+// PosixFileSystem: atomic copies, attributes and positioned reads on the mapped native paths.
+#include "platform/portable/posix_files.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/xattr.h>
+#include <unistd.h>
+
+#include <cctype>
+#include <cerrno>
+#include <charconv>
+#include <cstdio>
+#include <cstring>
+#include <limits>
+#include <random>
+#include <system_error>
+#include <utility>
+#include <vector>
+
+#include "platform/portable/path_mapping.h"
+
+namespace aggiorna::portable {
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr int kTooManyFiles = 67;
+constexpr int kDeviceIoError = 57;
+constexpr std::string_view kTemporaryStart = ".~AggiornaArchivio-";
+constexpr std::string_view kTemporaryEnd = ".tmp";
+constexpr std::size_t kBufferSize = 1 << 20;
+constexpr std::size_t kKernelCopyChunk = std::size_t{1} << 26;
+
+// What a path was to the operation that failed: a missing source is "file not found", a
+// missing destination folder is "path not found".
+enum class Role { source, destination };
+
+int code_for_errno(int err, Role role) {
+    switch (err) {
+        case ENOENT:
+        case ENOTDIR:
+        case ENAMETOOLONG:
+        case ELOOP:
+            return role == Role::source ? code::file_not_found : code::path_not_found;
+        case EACCES:
+        case EPERM:
+        case EROFS:
+        case EISDIR:
+            return code::permission_denied;
+        case ENOSPC:
+        case EDQUOT:
+            return code::disk_full;
+        case ETXTBSY:
+        case EBUSY:
+            return code::path_file_access;
+        case EMFILE:
+        case ENFILE:
+            return kTooManyFiles;
+        default:
+            return kDeviceIoError;
+    }
+}
+
+[[noreturn]] void fail(int code, std::string_view call, int err, const fs::path& path) {
+    std::string detail{call};
+    detail += ": ";
+    detail += err ? std::strerror(err) : "failed";
+    detail += " (errno " + std::to_string(err) + "): " + path.string();
+    throw Error(code, detail);
+}
+
+[[noreturn]] void fail_errno(std::string_view call, int err, const fs::path& path, Role role) {
+    fail(code_for_errno(err, role), call, err, path);
+}
+
+// A descriptor closed on every path out of a scope; close errors there are of no interest
+// (the descriptors that matter are closed and checked explicitly).
+class ScopedFd {
+public:
+    ScopedFd(int fd, const SystemCalls& calls) : fd_(fd), calls_(calls) {}
+    ScopedFd(const ScopedFd&) = delete;
+    ScopedFd& operator=(const ScopedFd&) = delete;
+    ~ScopedFd() {
+        if (fd_ >= 0) calls_.close(fd_);
+    }
+    int get() const { return fd_; }
+    int release() { return std::exchange(fd_, -1); }
+
+private:
+    int fd_;
+    const SystemCalls& calls_;
+};
+
+// The temporary file of one copy, removed unless the copy kept it (by renaming it away).
+class TemporaryFile {
+public:
+    explicit TemporaryFile(fs::path path) : path_(std::move(path)) {}
+    TemporaryFile(const TemporaryFile&) = delete;
+    TemporaryFile& operator=(const TemporaryFile&) = delete;
+    ~TemporaryFile() {
+        if (!path_.empty()) ::unlink(path_.c_str());
+    }
+    const fs::path& path() const { return path_; }
+    void keep() { path_.clear(); }
+
+private:
+    fs::path path_;
+};
+
+template <typename Call>
+auto retrying(Call call) {
+    for (;;) {
+        auto result = call();
+        if (!(result < 0 && errno == EINTR)) return result;
+    }
+}
+
+void remove_stale_temporaries(const fs::path& folder) {
+    DIR* dir = ::opendir(folder.c_str());
+    if (!dir) return;
+    const pid_t self = ::getpid();
+    while (const dirent* entry = ::readdir(dir)) {
+        const auto owner = temporary_owner(entry->d_name);
+        // Our own pid is left alone: it may be a copy of this process still under way.
+        if (!owner || *owner == self) continue;
+        if (::kill(*owner, 0) == -1 && errno == ESRCH) ::unlinkat(::dirfd(dir), entry->d_name, 0);
+    }
+    ::closedir(dir);
+}
+
+void write_all(const SystemCalls& calls, int fd, const char* data, std::size_t size, const fs::path& path) {
+    while (size > 0) {
+        const ssize_t n = retrying([&] { return calls.write(fd, data, size); });
+        if (n < 0) fail_errno("write", errno, path, Role::destination);
+        if (n == 0) fail(code::disk_full, "write", ENOSPC, path);
+        data += n;
+        size -= static_cast<std::size_t>(n);
+    }
+}
+
+// Copies from the current offset of `in` to its end. The kernel copies when it can, so the
+// memory used stays one buffer at most whatever the size of the file.
+void copy_contents(const SystemCalls& calls, int in, int out, const fs::path& source,
+                   const fs::path& temporary) {
+    bool kernel_copy = true;
+    bool kernel_copied = false;
+    std::vector<char> buffer;
+    for (;;) {
+        if (kernel_copy) {
+            const ssize_t n = retrying([&] { return calls.copy_file_range(in, out, kKernelCopyChunk); });
+            if (n > 0) {
+                kernel_copied = true;
+                continue;
+            }
+            if (n == 0) {
+                // Some file systems report 0 where they cannot copy; reading tells the real end.
+                kernel_copy = false;
+                continue;
+            }
+            const int err = errno;
+            if (!kernel_copied && (err == ENOSYS || err == EXDEV || err == EINVAL || err == EOPNOTSUPP)) {
+                kernel_copy = false;
+                continue;
+            }
+            fail_errno("copy_file_range", err, temporary, Role::destination);
+        }
+        if (buffer.empty()) buffer.resize(kBufferSize);
+        const ssize_t n = retrying([&] { return calls.read(in, buffer.data(), buffer.size()); });
+        if (n < 0) fail_errno("read", errno, source, Role::source);
+        if (n == 0) return;
+        write_all(calls, out, buffer.data(), static_cast<std::size_t>(n), temporary);
+    }
+}
+
+class PosixInputFile : public InputFile {
+public:
+    PosixInputFile(int fd, fs::path path, const SystemCalls& calls)
+        : fd_(fd), path_(std::move(path)), close_(calls.close), pread_(calls.pread) {}
+    ~PosixInputFile() override { close_(fd_); }
+
+    std::size_t read_at(std::uint64_t offset, std::span<std::uint8_t> out) override {
+        constexpr auto kMaxOffset = static_cast<std::uint64_t>(std::numeric_limits<off_t>::max());
+        if (offset > kMaxOffset) return 0;  // no file reaches that far
+        std::size_t done = 0;
+        while (done < out.size()) {
+            if (offset + done > kMaxOffset) break;
+            const ssize_t n = retrying([&] {
+                return pread_(fd_, out.data() + done, out.size() - done, static_cast<off_t>(offset + done));
+            });
+            if (n < 0) fail_errno("pread", errno, path_, Role::source);
+            if (n == 0) break;
+            done += static_cast<std::size_t>(n);
+        }
+        return done;
+    }
+
+private:
+    int fd_;
+    fs::path path_;
+    std::function<int(int)> close_;
+    std::function<ssize_t(int, void*, std::size_t, off_t)> pread_;
+};
+
+std::uint32_t little_endian(std::string_view bytes, std::size_t at, std::size_t size) {
+    std::uint32_t v = 0;
+    for (std::size_t i = 0; i < size; ++i) v |= static_cast<std::uint32_t>(static_cast<unsigned char>(bytes[at + i])) << (8 * i);
+    return v;
+}
+
+}  // namespace
+
+SystemCalls posix_calls() {
+    SystemCalls c;
+    c.open = [](const char* path, int flags, mode_t mode) { return ::open(path, flags, mode); };
+    c.close = [](int fd) { return ::close(fd); };
+    c.read = [](int fd, void* buffer, std::size_t size) { return ::read(fd, buffer, size); };
+    c.pread = [](int fd, void* buffer, std::size_t size, off_t offset) { return ::pread(fd, buffer, size, offset); };
+    c.write = [](int fd, const void* buffer, std::size_t size) { return ::write(fd, buffer, size); };
+    c.copy_file_range = [](int in, int out, std::size_t size) {
+        return ::copy_file_range(in, nullptr, out, nullptr, size, 0);
+    };
+    c.fsync = [](int fd) { return ::fsync(fd); };
+    c.rename = [](const char* from, const char* to) { return ::rename(from, to); };
+    return c;
+}
+
+std::string temporary_name(pid_t pid) {
+    static thread_local std::mt19937_64 random{std::random_device{}()};
+    char hex[17];
+    const auto value = random();
+    std::snprintf(hex, sizeof hex, "%016llx", static_cast<unsigned long long>(value));
+    return std::string(kTemporaryStart) + std::to_string(pid) + "-" + hex + std::string(kTemporaryEnd);
+}
+
+std::optional<pid_t> temporary_owner(const std::string& name) {
+    std::string_view s = name;
+    if (!s.starts_with(kTemporaryStart) || !s.ends_with(kTemporaryEnd)) return std::nullopt;
+    s.remove_prefix(kTemporaryStart.size());
+    s.remove_suffix(kTemporaryEnd.size());
+    const auto dash = s.find('-');
+    if (dash == std::string_view::npos || dash == 0 || dash + 1 == s.size()) return std::nullopt;
+    pid_t pid = 0;
+    const auto [end, ec] = std::from_chars(s.data(), s.data() + dash, pid);
+    if (ec != std::errc{} || end != s.data() + dash || pid <= 0) return std::nullopt;
+    for (char c : s.substr(dash + 1)) {
+        if (!std::isxdigit(static_cast<unsigned char>(c))) return std::nullopt;
+    }
+    return pid;
+}
+
+bool held_open_by_another_process(const fs::path& path) {
+    struct stat target;
+    if (::stat(path.c_str(), &target) != 0) return false;
+    DIR* proc = ::opendir("/proc");
+    if (!proc) return false;
+    const std::string self = std::to_string(::getpid());
+    bool held = false;
+    while (!held) {
+        const dirent* process = ::readdir(proc);
+        if (!process) break;
+        const std::string_view pid = process->d_name;
+        if (pid.empty() || pid.find_first_not_of("0123456789") != std::string_view::npos || pid == self) continue;
+        const std::string fd_folder = "/proc/" + std::string(pid) + "/fd";
+        DIR* fds = ::opendir(fd_folder.c_str());
+        if (!fds) continue;  // gone meanwhile, or not ours to look at
+        while (const dirent* fd = ::readdir(fds)) {
+            if (fd->d_name[0] == '.') continue;
+            struct stat st;
+            if (::fstatat(::dirfd(fds), fd->d_name, &st, 0) == 0 && st.st_dev == target.st_dev &&
+                st.st_ino == target.st_ino) {
+                held = true;
+                break;
+            }
+        }
+        ::closedir(fds);
+    }
+    ::closedir(proc);
+    return held;
+}
+
+std::optional<std::uint32_t> parse_dos_attributes(std::string_view value) {
+    const auto text = value.substr(0, value.find('\0'));
+    const auto parse_text = [](std::string_view digits, int base) -> std::optional<std::uint32_t> {
+        std::uint32_t v = 0;
+        if (digits.empty()) return std::nullopt;
+        const auto [end, ec] = std::from_chars(digits.data(), digits.data() + digits.size(), v, base);
+        if (ec != std::errc{} || end != digits.data() + digits.size()) return std::nullopt;
+        return v;
+    };
+    if (text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X'))
+        return parse_text(text.substr(2), 16);
+    if (auto decimal = parse_text(text, 10)) return decimal;
+    // Samba's NDR form: version, the union level (the same number), then the version's record,
+    // whose attribute word comes first in version 1 and after a flags word from version 2 on.
+    if (value.size() >= 4) {
+        const auto version = little_endian(value, 0, 2);
+        if (version >= 1 && version <= 5 && little_endian(value, 2, 2) == version) {
+            const std::size_t at = version == 1 ? 4 : 8;
+            if (value.size() >= at + 4) return little_endian(value, at, 4);
+        }
+    }
+    return std::nullopt;
+}
+
+PosixFileSystem::PosixFileSystem(fs::path prefix, SystemCalls calls)
+    : prefix_(std::move(prefix)), calls_(std::move(calls)) {}
+
+void PosixFileSystem::copy_file(const std::string& source, const std::string& destination) {
+    const auto from = map_windows_path(prefix_, source);
+    if (!from) fail(code::file_not_found, "map", ENOENT, source);
+    const auto to = map_windows_path(prefix_, destination);
+    if (!to) fail(code::path_not_found, "map", ENOENT, destination);
+    const fs::path folder = to->parent_path();
+
+    struct stat st;
+    if (::stat(folder.c_str(), &st) != 0) fail_errno("stat", errno, folder, Role::destination);
+    if (!S_ISDIR(st.st_mode)) fail_errno("stat", ENOTDIR, folder, Role::destination);
+
+    // O_NONBLOCK keeps a FIFO of that name from blocking the run; such a source is refused below.
+    ScopedFd in(retrying([&] { return calls_.open(from->c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK, 0); }), calls_);
+    if (in.get() < 0) fail_errno("open", errno, *from, Role::source);
+    struct stat source_st;
+    if (::fstat(in.get(), &source_st) != 0) fail_errno("fstat", errno, *from, Role::source);
+    if (!S_ISREG(source_st.st_mode)) fail(code::file_not_found, "open", EISDIR, *from);
+
+    struct stat destination_st;
+    const bool replacing = ::stat(to->c_str(), &destination_st) == 0;
+    if (replacing) {
+        if (S_ISDIR(destination_st.st_mode)) fail_errno("stat", EISDIR, *to, Role::destination);
+        if (::access(to->c_str(), W_OK) != 0 && (errno == EACCES || errno == EROFS || errno == EPERM))
+            fail_errno("access", errno, *to, Role::destination);
+        // Checked now as well as before the rename, so that a running host does not cost a
+        // whole copy first.
+        if (held_open_by_another_process(*to)) fail(code::path_file_access, "open by another process", EBUSY, *to);
+    }
+
+    remove_stale_temporaries(folder);
+
+    const mode_t mode = replacing ? (destination_st.st_mode & 07777) : 0666;
+    std::optional<TemporaryFile> temporary;
+    int out_fd = -1;
+    for (int attempt = 0; out_fd < 0; ++attempt) {
+        fs::path candidate = folder / temporary_name(::getpid());
+        out_fd = retrying([&] {
+            return calls_.open(candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
+        });
+        if (out_fd >= 0) {
+            temporary.emplace(std::move(candidate));
+        } else if (errno != EEXIST || attempt == 10) {
+            fail_errno("open", errno, candidate, Role::destination);
+        }
+    }
+    ScopedFd out(out_fd, calls_);
+    // The creation mask narrowed the mode; a replaced file keeps the permissions it had.
+    if (replacing) ::fchmod(out.get(), mode);
+
+    copy_contents(calls_, in.get(), out.get(), *from, temporary->path());
+    if (retrying([&] { return calls_.fsync(out.get()); }) != 0)
+        fail_errno("fsync", errno, temporary->path(), Role::destination);
+    // Some file systems report a failed write only when the file is closed.
+    if (calls_.close(out.release()) != 0) fail_errno("close", errno, temporary->path(), Role::destination);
+
+    if (replacing && held_open_by_another_process(*to))
+        fail(code::path_file_access, "open by another process", EBUSY, *to);
+    if (calls_.rename(temporary->path().c_str(), to->c_str()) != 0)
+        fail_errno("rename", errno, *to, Role::destination);
+    temporary->keep();
+
+    // The new name must survive a crash too: sync the folder that holds it.
+    ScopedFd dir(retrying([&] { return calls_.open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC, 0); }), calls_);
+    if (dir.get() < 0) fail_errno("open", errno, folder, Role::destination);
+    if (retrying([&] { return calls_.fsync(dir.get()); }) != 0 && errno != EINVAL)
+        fail_errno("fsync", errno, folder, Role::destination);
+}
+
+std::optional<std::uint32_t> PosixFileSystem::attributes(const std::string& path) {
+    const auto native = map_windows_path(prefix_, path);
+    if (!native) return std::nullopt;
+    struct stat st;
+    if (::stat(native->c_str(), &st) != 0) return std::nullopt;
+
+    std::uint32_t bits = 0;
+    if (S_ISDIR(st.st_mode)) bits |= file_attribute::directory;
+    else if (S_ISREG(st.st_mode)) bits |= file_attribute::archive;
+    if (::access(native->c_str(), W_OK) != 0 && (errno == EACCES || errno == EROFS || errno == EPERM))
+        bits |= file_attribute::readonly;
+    // Wine shows names starting with a dot as hidden files.
+    const std::string name = native->filename().string();
+    if (name.size() > 1 && name[0] == '.' && name != "..") bits |= file_attribute::hidden;
+
+    char value[256];
+    const ssize_t n = ::getxattr(native->c_str(), "user.DOSATTRIB", value, sizeof value);
+    if (n > 0) {
+        if (const auto dos = parse_dos_attributes(std::string_view(value, static_cast<std::size_t>(n))))
+            bits |= *dos & (file_attribute::hidden | file_attribute::system);
+    }
+    return bits ? bits : file_attribute::normal;
+}
+
+std::unique_ptr<InputFile> PosixFileSystem::open_for_reading(const std::string& path) {
+    const auto native = map_windows_path(prefix_, path);
+    if (!native) fail(code::file_not_found, "map", ENOENT, path);
+    ScopedFd fd(retrying([&] { return calls_.open(native->c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK, 0); }), calls_);
+    if (fd.get() < 0) fail_errno("open", errno, *native, Role::source);
+    struct stat st;
+    if (::fstat(fd.get(), &st) != 0) fail_errno("fstat", errno, *native, Role::source);
+    if (!S_ISREG(st.st_mode)) fail(code::file_not_found, "open", EISDIR, *native);
+    auto file = std::make_unique<PosixInputFile>(fd.get(), *native, calls_);
+    fd.release();
+    return file;
+}
+
+std::string PosixFileSystem::executable_folder() {
+    std::error_code ec;
+    const fs::path exe = fs::read_symlink("/proc/self/exe", ec);
+    if (ec) fail(code::path_not_found, "readlink", ec.value(), "/proc/self/exe");
+    std::string folder = to_windows_path(prefix_, exe.parent_path());
+    while (!folder.empty() && folder.back() == '\\') folder.pop_back();
+    return folder;
+}
+
+}  // namespace aggiorna::portable

@@ -1,0 +1,74 @@
+// The file layer of the portable backend: Windows paths mapped into a Wine prefix, POSIX calls.
+#pragma once
+
+#include <sys/types.h>
+
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "platform/platform.h"
+
+namespace aggiorna::portable {
+
+// The system calls the file layer makes while copying and reading, in one table so that a test
+// can make any one of them fail. Each behaves as the POSIX call of that name: result and errno.
+struct SystemCalls {
+    std::function<int(const char* path, int flags, mode_t mode)> open;
+    std::function<int(int fd)> close;
+    std::function<ssize_t(int fd, void* buffer, std::size_t size)> read;
+    std::function<ssize_t(int fd, void* buffer, std::size_t size, off_t offset)> pread;
+    std::function<ssize_t(int fd, const void* buffer, std::size_t size)> write;
+    // copy_file_range between the current offsets of both files; ENOSYS, EXDEV, EINVAL or
+    // EOPNOTSUPP on the first call make the copy fall back to read and write.
+    std::function<ssize_t(int in, int out, std::size_t size)> copy_file_range;
+    std::function<int(int fd)> fsync;
+    std::function<int(const char* from, const char* to)> rename;
+};
+
+// The real calls.
+SystemCalls posix_calls();
+
+// The program's own temporary files: ".~AggiornaArchivio-<pid>-<random>.tmp". They live only
+// during one copy; one left behind belongs to a run that was killed.
+std::string temporary_name(pid_t pid);
+// The pid in a name of that pattern, or nullopt for any other name.
+std::optional<pid_t> temporary_owner(const std::string& name);
+
+// Whether a process other than this one holds the file at `path` open (by device and inode,
+// through /proc/<pid>/fd). Processes whose descriptors we may not see are not counted.
+bool held_open_by_another_process(const std::filesystem::path& path);
+
+class PosixFileSystem : public FileSystem {
+public:
+    explicit PosixFileSystem(std::filesystem::path prefix, SystemCalls calls = posix_calls());
+
+    // Replaces `destination` through a temporary file in its folder that is synced and renamed
+    // over it; the folder is synced after the rename. Beyond the codes of the interface: an
+    // existing destination the user may not write is refused with 70, as Windows refuses a
+    // read-only file; 57 for an I/O error. Stale temporary files of dead runs in the destination
+    // folder are removed first.
+    void copy_file(const std::string& source, const std::string& destination) override;
+    // Directory for a folder, archive for a file, readonly when the user may not write it,
+    // hidden for a name starting with "." or when Wine's user.DOSATTRIB says so, system from
+    // user.DOSATTRIB too.
+    std::optional<std::uint32_t> attributes(const std::string& path) override;
+    // 53 when the path names no regular file (unmappable, missing, a folder), 70 access denied.
+    std::unique_ptr<InputFile> open_for_reading(const std::string& path) override;
+    // The folder of /proc/self/exe as a Windows path of the prefix.
+    std::string executable_folder() override;
+
+private:
+    std::filesystem::path prefix_;
+    SystemCalls calls_;
+};
+
+// The file attribute bits held in a user.DOSATTRIB value: Wine's text form ("0x2"), a decimal
+// text, or Samba's binary form (version 1 to 5). nullopt when the value is none of these.
+std::optional<std::uint32_t> parse_dos_attributes(std::string_view value);
+
+}  // namespace aggiorna::portable

@@ -1,0 +1,50 @@
+// ComponenteAggiornamentoSostitutivo: puts the new archive in place of the old one.
+#include "platform/portable/updater_standin.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "platform/portable/path_mapping.h"
+
+namespace aggiorna::portable {
+
+namespace {
+
+constexpr std::string_view kCaption = "Aggiornamento Archivio";
+
+// Replaces `archive` by `replacement` in one rename, so that the old archive stays whole until
+// the new one is in place, and syncs the folder so that the swap survives a crash.
+bool replace_archive(const std::filesystem::path& replacement, const std::filesystem::path& archive) {
+    struct stat st;
+    if (::stat(replacement.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
+    if (::rename(replacement.c_str(), archive.c_str()) != 0) return false;
+    const int dir = ::open(archive.parent_path().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dir >= 0) {
+        ::fsync(dir);
+        ::close(dir);
+    }
+    return true;
+}
+
+// The folder as the user knows it, without the separator the host may have stored at its end.
+std::string shown_folder(std::string folder) {
+    while (folder.size() > 3 && (folder.back() == '\\' || folder.back() == '/')) folder.pop_back();
+    return folder;
+}
+
+}  // namespace
+
+void ComponenteAggiornamentoSostitutivo::CompletaAggiornamento(const std::string& cartella) {
+    const auto replacement = map_windows_path(prefix_, cartella + "\\Estr.bi_");
+    const auto archive = map_windows_path(prefix_, cartella + "\\Estr.bin");
+    if (replacement && archive && replace_archive(*replacement, *archive)) {
+        boxes_.message_box("L'aggiornamento \xC3\xA8 stato eseguito correttamente.", box_style::information, kCaption);
+        return;
+    }
+    boxes_.message_box("Non \xC3\xA8 stato possibile sostituire il file Estr.bin in " + shown_folder(cartella) +
+                           ".\r\rImpossibile completare l'aggiornamento dell'archivio estrazioni.",
+                       box_style::error, kCaption);
+}
+
+}  // namespace aggiorna::portable

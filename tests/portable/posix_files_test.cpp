@@ -1,0 +1,520 @@
+// Tests of PosixFileSystem on temporary prefixes: atomic copies, attributes and positioned reads.
+#include "platform/portable/posix_files.h"
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <linux/fs.h>
+#include <signal.h>
+#include <stdlib.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <sys/xattr.h>
+#include <unistd.h>
+
+#include <array>
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <memory>
+#include <sstream>
+#include <vector>
+
+#include "platform/portable/path_mapping.h"
+
+namespace aggiorna::portable {
+namespace {
+namespace fs = std::filesystem;
+
+std::string read_whole(const fs::path& p) {
+    std::ifstream in(p, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+void write_whole(const fs::path& p, const std::string& content) {
+    std::ofstream(p, std::ios::binary | std::ios::trunc) << content;
+}
+
+std::string pattern(std::size_t size, char seed) {
+    std::string s(size, '\0');
+    for (std::size_t i = 0; i < size; ++i) s[i] = static_cast<char>(seed + i * 7 + i / 4096);
+    return s;
+}
+
+// Turns the immutable flag of a file or folder on or off; false where the file system or the
+// user's rights do not allow it.
+bool set_immutable(const fs::path& p, bool on) {
+    const int fd = ::open(p.c_str(), O_RDONLY | O_NONBLOCK);
+    if (fd < 0) return false;
+    int flags = 0;
+    bool done = ::ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0;
+    if (done) {
+        flags = on ? (flags | FS_IMMUTABLE_FL) : (flags & ~FS_IMMUTABLE_FL);
+        done = ::ioctl(fd, FS_IOC_SETFLAGS, &flags) == 0;
+    }
+    ::close(fd);
+    return done;
+}
+
+// Makes the call of one kind fail once, on its Nth use (or the Nth call of any kind), with a
+// chosen errno; counts the calls so that a test can reach every one of them.
+struct Injector {
+    std::string kind;  // empty: every kind counts
+    int fail_at = 0;   // 0: nothing fails
+    int err = EIO;
+    int seen = 0;
+    bool kernel_copy = true;
+
+    bool hit(const std::string& call) {
+        if (!kind.empty() && call != kind) return false;
+        return ++seen == fail_at;
+    }
+};
+
+SystemCalls injected_calls(std::shared_ptr<Injector> in) {
+    const SystemCalls real = posix_calls();
+    SystemCalls c;
+    c.open = [=](const char* p, int f, mode_t m) { return in->hit("open") ? (errno = in->err, -1) : real.open(p, f, m); };
+    // A failing close has still closed the descriptor, as on Linux.
+    c.close = [=](int fd) { const int r = real.close(fd); return in->hit("close") ? (errno = in->err, -1) : r; };
+    c.read = [=](int fd, void* b, std::size_t n) -> ssize_t { return in->hit("read") ? (errno = in->err, -1) : real.read(fd, b, n); };
+    c.pread = [=](int fd, void* b, std::size_t n, off_t o) -> ssize_t {
+        return in->hit("pread") ? (errno = in->err, -1) : real.pread(fd, b, n, o);
+    };
+    c.write = [=](int fd, const void* b, std::size_t n) -> ssize_t {
+        return in->hit("write") ? (errno = in->err, -1) : real.write(fd, b, std::min<std::size_t>(n, 1 << 20));
+    };
+    c.copy_file_range = [=](int i, int o, std::size_t n) -> ssize_t {
+        if (!in->kernel_copy) return (errno = ENOSYS, -1);
+        return in->hit("copy_file_range") ? (errno = in->err, -1) : real.copy_file_range(i, o, n);
+    };
+    c.fsync = [=](int fd) { return in->hit("fsync") ? (errno = in->err, -1) : real.fsync(fd); };
+    c.rename = [=](const char* a, const char* b) { return in->hit("rename") ? (errno = in->err, -1) : real.rename(a, b); };
+    return c;
+}
+
+// A prefix whose C: holds the updater's folder "Upd" and a host folder "Host" with an archive.
+class PosixFilesTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        char name[] = "/tmp/aggiorna-files-XXXXXX";
+        ASSERT_NE(::mkdtemp(name), nullptr);
+        root_ = fs::canonical(name);
+        prefix_ = root_ / "pfx";
+        fs::create_directories(prefix_ / "dosdevices");
+        fs::create_directories(prefix_ / "drive_c" / "Upd");
+        fs::create_directories(prefix_ / "drive_c" / "Host");
+        fs::create_symlink("../drive_c", prefix_ / "dosdevices" / "c:");
+        upd_ = prefix_ / "drive_c" / "Upd";
+        host_ = prefix_ / "drive_c" / "Host";
+        write_whole(upd_ / "Estr.bin", new_archive_);
+        write_whole(host_ / "Estr.bin", old_archive_);
+    }
+    void TearDown() override {
+        for (const fs::path& p : immutable_) set_immutable(p, false);
+        for (pid_t child : children_) {
+            ::kill(child, SIGKILL);
+            ::waitpid(child, nullptr, 0);
+        }
+        fs::remove_all(root_);
+    }
+
+    std::vector<std::string> temporaries() const {
+        std::vector<std::string> found;
+        for (const auto& e : fs::directory_iterator(host_)) {
+            if (temporary_owner(e.path().filename().string())) found.push_back(e.path().filename().string());
+        }
+        return found;
+    }
+
+    int code_of_copy(FileSystem& files, const std::string& from, const std::string& to) {
+        try {
+            files.copy_file(from, to);
+        } catch (const Error& e) {
+            return e.code();
+        }
+        return 0;
+    }
+
+    // A child process that holds `p` open until the test ends.
+    void hold_open(const fs::path& p) {
+        int ready[2];
+        ASSERT_EQ(::pipe(ready), 0);
+        const pid_t child = ::fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            const int fd = ::open(p.c_str(), O_RDONLY);
+            const char ok = fd >= 0 ? 'y' : 'n';
+            (void)!::write(ready[1], &ok, 1);
+            ::pause();
+            ::_exit(0);
+        }
+        children_.push_back(child);
+        ::close(ready[1]);
+        char ok = 0;
+        ASSERT_EQ(::read(ready[0], &ok, 1), 1);
+        ::close(ready[0]);
+        ASSERT_EQ(ok, 'y');
+    }
+
+    void make_immutable(const fs::path& p) {
+        if (!set_immutable(p, true)) GTEST_SKIP() << "the immutable flag is not available here";
+        immutable_.push_back(p);
+    }
+
+    const std::string new_archive_ = pattern((5 << 19) + 123, 'n');  // 2.5 MiB: several buffers
+    const std::string old_archive_ = pattern(4000, 'o');
+    fs::path root_, prefix_, upd_, host_;
+    std::vector<fs::path> immutable_;
+    std::vector<pid_t> children_;
+};
+
+TEST_F(PosixFilesTest, CopyCreatesThenReplaces) {
+    PosixFileSystem files(prefix_);
+    files.copy_file("C:\\Upd\\Estr.bin", "C:\\Host\\\\Estr.bi_");
+    EXPECT_EQ(read_whole(host_ / "Estr.bi_"), new_archive_);
+
+    write_whole(upd_ / "bl.bin", "");
+    write_whole(host_ / "bl.bin", "old companion");
+    files.copy_file("C:\\Upd\\bl.bin", "C:\\Host\\bl.bin");
+    EXPECT_EQ(read_whole(host_ / "bl.bin"), "");
+    EXPECT_TRUE(temporaries().empty());
+}
+
+TEST_F(PosixFilesTest, CopyReplacesTheExistingNameWhateverItsCase) {
+    PosixFileSystem files(prefix_);
+    ::chmod((host_ / "Estr.bin").c_str(), 0640);
+    files.copy_file("c:\\upd\\ESTR.BIN", "C:\\HOST\\estr.bin");
+    EXPECT_EQ(read_whole(host_ / "Estr.bin"), new_archive_);
+    EXPECT_FALSE(fs::exists(host_ / "estr.bin") && !fs::equivalent(host_ / "estr.bin", host_ / "Estr.bin"));
+    EXPECT_EQ(fs::status(host_ / "Estr.bin").permissions() & fs::perms::all, fs::perms(0640));
+}
+
+TEST_F(PosixFilesTest, CopyErrorCodes) {
+    write_whole(host_ / "file", "not a folder");
+    struct Case {
+        const char* source;
+        const char* destination;
+        int code;
+    };
+    const Case cases[] = {
+        {"C:\\Upd\\Manca.bin", "C:\\Host\\Estr.bin", code::file_not_found},
+        {"C:\\Manca\\Estr.bin", "C:\\Host\\Estr.bin", code::file_not_found},
+        {"Q:\\Upd\\Estr.bin", "C:\\Host\\Estr.bin", code::file_not_found},
+        {"C:\\Upd", "C:\\Host\\Estr.bin", code::file_not_found},  // a folder is no source file
+        {"C:\\Upd\\Estr.bin", "C:\\Manca\\Estr.bin", code::path_not_found},
+        {"C:\\Upd\\Estr.bin", "C:\\Host\\file\\Estr.bin", code::path_not_found},
+        {"C:\\Upd\\Estr.bin", "Q:\\Host\\Estr.bin", code::path_not_found},
+        {"C:\\Upd\\Estr.bin", "Host\\Estr.bin", code::path_not_found},
+        {"C:\\Upd\\Estr.bin", "C:\\Host", code::permission_denied},  // a folder in the way
+    };
+    PosixFileSystem files(prefix_);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.source) + " -> " + c.destination);
+        EXPECT_EQ(code_of_copy(files, c.source, c.destination), c.code);
+        EXPECT_EQ(read_whole(host_ / "Estr.bin"), old_archive_);
+        EXPECT_TRUE(temporaries().empty());
+    }
+}
+
+TEST_F(PosixFilesTest, CopyIntoAFolderThatCannotBeWrittenIs70) {
+    PosixFileSystem files(prefix_);
+    if (::geteuid() == 0) {
+        make_immutable(host_);
+    } else {
+        fs::permissions(host_, fs::perms(0555));
+    }
+    if (IsSkipped()) return;
+    EXPECT_EQ(code_of_copy(files, "C:\\Upd\\Estr.bin", "C:\\Host\\Estr.bin"), code::permission_denied);
+    EXPECT_EQ(read_whole(host_ / "Estr.bin"), old_archive_);
+    if (::geteuid() != 0) fs::permissions(host_, fs::perms(0755));
+}
+
+TEST_F(PosixFilesTest, CopyOverAFileThatCannotBeWrittenIs70) {
+    PosixFileSystem files(prefix_);
+    if (::geteuid() == 0) {
+        make_immutable(host_ / "Estr.bin");
+    } else {
+        fs::permissions(host_ / "Estr.bin", fs::perms(0444));
+    }
+    if (IsSkipped()) return;
+    EXPECT_EQ(code_of_copy(files, "C:\\Upd\\Estr.bin", "C:\\Host\\Estr.bin"), code::permission_denied);
+    EXPECT_EQ(read_whole(host_ / "Estr.bin"), old_archive_);
+    EXPECT_TRUE(temporaries().empty());
+}
+
+TEST_F(PosixFilesTest, CopyOverAFileHeldOpenByAnotherProcessIs75) {
+    hold_open(host_ / "Estr.bin");
+    PosixFileSystem files(prefix_);
+    EXPECT_TRUE(held_open_by_another_process(host_ / "Estr.bin"));
+    EXPECT_EQ(code_of_copy(files, "C:\\Upd\\Estr.bin", "C:\\Host\\Estr.bin"), code::path_file_access);
+    EXPECT_EQ(read_whole(host_ / "Estr.bin"), old_archive_);
+    EXPECT_TRUE(temporaries().empty());
+
+    // Open by this process only (the source, say) does not count.
+    std::ifstream own(host_ / "Estr.bin");
+    ::kill(children_.back(), SIGKILL);
+    ::waitpid(children_.back(), nullptr, 0);
+    children_.pop_back();
+    EXPECT_FALSE(held_open_by_another_process(host_ / "Estr.bin"));
+    files.copy_file("C:\\Upd\\Estr.bin", "C:\\Host\\Estr.bin");
+    EXPECT_EQ(read_whole(host_ / "Estr.bin"), new_archive_);
+}
+
+TEST_F(PosixFilesTest, CopyRemovesTemporariesOfDeadRunsOnly) {
+    const pid_t dead = ::fork();
+    ASSERT_GE(dead, 0);
+    if (dead == 0) ::_exit(0);
+    ASSERT_EQ(::waitpid(dead, nullptr, 0), dead);
+
+    const std::string stale = ".~AggiornaArchivio-" + std::to_string(dead) + "-0123abcd.tmp";
+    const std::string live = ".~AggiornaArchivio-" + std::to_string(::getppid()) + "-0123abcd.tmp";
+    const std::string own = temporary_name(::getpid());
+    const std::string foreign = ".~AggiornaArchivio-" + std::to_string(dead) + "-note.txt";
+    for (const std::string& name : {stale, live, own, foreign}) write_whole(host_ / name, "x");
+
+    PosixFileSystem files(prefix_);
+    files.copy_file("C:\\Upd\\Estr.bin", "C:\\Host\\Estr.bin");
+    EXPECT_FALSE(fs::exists(host_ / stale));
+    EXPECT_TRUE(fs::exists(host_ / live));
+    EXPECT_TRUE(fs::exists(host_ / own));
+    EXPECT_TRUE(fs::exists(host_ / foreign));
+}
+
+TEST(TemporaryNames, OwnPatternOnly) {
+    EXPECT_EQ(temporary_owner(temporary_name(4321)), 4321);
+    EXPECT_NE(temporary_name(1), temporary_name(1));
+    for (const char* other : {"Estr.bin", ".~AggiornaArchivio-12.tmp", ".~AggiornaArchivio--ab.tmp",
+                              ".~AggiornaArchivio-x1-ab.tmp", ".~AggiornaArchivio-12-.tmp",
+                              ".~AggiornaArchivio-12-zz.tmp", ".~AggiornaArchivio-0-ab.tmp",
+                              ".~AggiornaArchivio-12-ab.tmp.bak"}) {
+        EXPECT_FALSE(temporary_owner(other).has_value()) << other;
+    }
+}
+
+// Failures at chosen calls: the code that reaches the core, the old archive whole, no temporary.
+TEST_F(PosixFilesTest, InjectedFailuresKeepTheOldFile) {
+    struct Case {
+        const char* kind;
+        int nth;
+        int err;
+        bool kernel_copy;
+        int code;
+    };
+    const Case cases[] = {
+        {"open", 1, EACCES, true, code::permission_denied},  // the source
+        {"open", 2, EDQUOT, true, code::disk_full},          // the temporary
+        {"copy_file_range", 1, ENOSPC, true, code::disk_full},
+        {"copy_file_range", 1, EIO, true, 57},
+        {"write", 2, ENOSPC, false, code::disk_full},
+        {"write", 3, ETXTBSY, false, code::path_file_access},
+        {"read", 2, EIO, false, 57},
+        {"fsync", 1, EIO, true, 57},
+        {"close", 1, EIO, true, 57},  // the temporary, closed and checked before the rename
+        {"rename", 1, EXDEV, true, 57},
+        {"rename", 1, EBUSY, true, code::path_file_access},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.kind) + " #" + std::to_string(c.nth) + " errno " + std::to_string(c.err));
+        auto injector = std::make_shared<Injector>(Injector{c.kind, c.nth, c.err, 0, c.kernel_copy});
+        PosixFileSystem files(prefix_, injected_calls(injector));
+        EXPECT_EQ(code_of_copy(files, "C:\\Upd\\Estr.bin", "C:\\Host\\Estr.bin"), c.code);
+        EXPECT_EQ(read_whole(host_ / "Estr.bin"), old_archive_);
+        EXPECT_TRUE(temporaries().empty());
+    }
+}
+
+// Every call of a copy failing in turn: the destination is the old file or the whole new one,
+// never anything between, and no temporary is left.
+TEST_F(PosixFilesTest, EveryFailingCallLeavesOldOrNewFile) {
+    for (const bool kernel_copy : {true, false}) {
+        auto counter = std::make_shared<Injector>(Injector{"", 0, EIO, 0, kernel_copy});
+        PosixFileSystem counting(prefix_, injected_calls(counter));
+        counting.copy_file("C:\\Upd\\Estr.bin", "C:\\Host\\Estr.bin");
+        const int total = counter->seen;
+        ASSERT_GT(total, 5);
+        for (int n = 1; n <= total; ++n) {
+            SCOPED_TRACE("kernel copy " + std::to_string(kernel_copy) + ", call " + std::to_string(n));
+            write_whole(host_ / "Estr.bin", old_archive_);
+            auto injector = std::make_shared<Injector>(Injector{"", n, EIO, 0, kernel_copy});
+            PosixFileSystem files(prefix_, injected_calls(injector));
+            const int code = code_of_copy(files, "C:\\Upd\\Estr.bin", "C:\\Host\\Estr.bin");
+            const std::string now = read_whole(host_ / "Estr.bin");
+            EXPECT_TRUE(now == old_archive_ || now == new_archive_);
+            if (code == 0) {
+                EXPECT_EQ(now, new_archive_);
+            }
+            EXPECT_TRUE(temporaries().empty());
+        }
+    }
+}
+
+TEST_F(PosixFilesTest, Attributes) {
+    fs::create_directories(host_ / "Cartella");
+    write_whole(host_ / ".nascosto", "x");
+    write_whole(host_ / "Dati.lib", "x");
+    struct Case {
+        const char* path;
+        std::optional<std::uint32_t> bits;
+    };
+    const Case cases[] = {
+        {"C:\\Host\\Dati.lib", file_attribute::archive},
+        {"C:\\HOST\\dati.LIB", file_attribute::archive},
+        {"C:\\Host\\Cartella", file_attribute::directory},
+        {"C:\\Host\\.nascosto", file_attribute::archive | file_attribute::hidden},
+        {"C:\\Host\\Manca.lib", std::nullopt},
+        {"C:\\Manca\\Dati.lib", std::nullopt},
+        {"C:\\Host\\Dati.lib\\x", std::nullopt},
+        {"Q:\\Host\\Dati.lib", std::nullopt},
+    };
+    PosixFileSystem files(prefix_);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.path);
+        EXPECT_EQ(files.attributes(c.path), c.bits);
+    }
+}
+
+TEST_F(PosixFilesTest, AttributesReadOnlyForTheUser) {
+    if (::geteuid() == 0) GTEST_SKIP() << "root may write any file";
+    write_whole(host_ / "Dati.lib", "x");
+    fs::permissions(host_ / "Dati.lib", fs::perms(0444));
+    PosixFileSystem files(prefix_);
+    EXPECT_EQ(files.attributes("C:\\Host\\Dati.lib"), file_attribute::archive | file_attribute::readonly);
+}
+
+TEST_F(PosixFilesTest, AttributesFromWineDosAttributes) {
+    struct Case {
+        std::string value;
+        std::uint32_t bits;
+    };
+    const Case cases[] = {
+        {"0x2", file_attribute::archive | file_attribute::hidden},
+        {"0x4", file_attribute::archive | file_attribute::system},
+        {"0x26", file_attribute::archive | file_attribute::hidden | file_attribute::system},
+        {"0x20", file_attribute::archive},
+        {"0x1", file_attribute::archive},  // read-only comes from the permissions, as in Wine
+        {"rubbish", file_attribute::archive},
+    };
+    PosixFileSystem files(prefix_);
+    const fs::path file = host_ / "Dati.lib";
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.value);
+        write_whole(file, "x");
+        if (::setxattr(file.c_str(), "user.DOSATTRIB", c.value.data(), c.value.size(), 0) != 0)
+            GTEST_SKIP() << "no user extended attributes here: " << std::strerror(errno);
+        EXPECT_EQ(files.attributes("C:\\Host\\Dati.lib"), c.bits);
+    }
+}
+
+TEST(ParseDosAttributes, TextAndSambaForms) {
+    using namespace std::string_literals;
+    struct Case {
+        std::string value;
+        std::optional<std::uint32_t> bits;
+    };
+    const Case cases[] = {
+        {"0x2", 2u},
+        {"0X22\0"s, 0x22u},
+        {"34", 34u},
+        {"\x01\x00\x01\x00\x06\x00\x00\x00"s, 6u},                  // version 1: attribute first
+        {"\x03\x00\x03\x00\xff\x00\x00\x00\x02\x00\x00\x00"s, 2u},  // version 3: after the flags
+        {"\x05\x00\x05\x00\xff\x00\x00\x00\x04\x00\x00\x00"s, 4u},
+        {"\x03\x00\x03\x00\xff\x00"s, std::nullopt},                // cut short
+        {"0x", std::nullopt},
+        {"0xZZ", std::nullopt},
+        {"", std::nullopt},
+        {"nascosto", std::nullopt},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(::testing::PrintToString(c.value));
+        EXPECT_EQ(parse_dos_attributes(c.value), c.bits);
+    }
+}
+
+TEST_F(PosixFilesTest, ReadAtOffsetsAndEnd) {
+    write_whole(host_ / "Dati.lib", "0123456789");
+    PosixFileSystem files(prefix_);
+    auto file = files.open_for_reading("C:\\host\\DATI.LIB");
+    struct Case {
+        std::uint64_t offset;
+        std::size_t size;
+        std::string expected;
+    };
+    const Case cases[] = {
+        {0, 4, "0123"}, {6, 4, "6789"}, {8, 4, "89"}, {10, 4, ""}, {1000, 4, ""}, {3, 0, ""},
+        {UINT64_MAX, 4, ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.offset);
+        std::vector<std::uint8_t> out(c.size, 0xEE);
+        const std::size_t n = file->read_at(c.offset, out);
+        EXPECT_EQ(std::string(out.begin(), out.begin() + static_cast<std::ptrdiff_t>(n)), c.expected);
+        EXPECT_TRUE(std::all_of(out.begin() + static_cast<std::ptrdiff_t>(n), out.end(),
+                                [](std::uint8_t b) { return b == 0xEE; }));
+    }
+    // Others may replace the file while it is open: the open file goes on reading the old one.
+    files.copy_file("C:\\Upd\\Estr.bin", "C:\\Host\\Dati.lib");
+    std::vector<std::uint8_t> out(2);
+    EXPECT_EQ(file->read_at(0, out), 2u);
+    EXPECT_EQ(out[0], '0');
+}
+
+TEST_F(PosixFilesTest, ReadAtRetriesInterruptionsAndShortReads) {
+    write_whole(host_ / "Dati.lib", "0123456789");
+    auto injector = std::make_shared<Injector>(Injector{"pread", 1, EINTR, 0, true});
+    SystemCalls calls = injected_calls(injector);
+    const auto inner = calls.pread;
+    calls.pread = [inner](int fd, void* b, std::size_t, off_t o) { return inner(fd, b, 1, o); };  // a byte a call
+    PosixFileSystem files(prefix_, calls);
+    auto file = files.open_for_reading("C:\\Host\\Dati.lib");
+    std::vector<std::uint8_t> out(8);
+    ASSERT_EQ(file->read_at(1, out), 8u);
+    EXPECT_EQ(std::string(out.begin(), out.end()), "12345678");
+
+    injector->kind = "pread";
+    injector->err = EIO;
+    injector->fail_at = injector->seen + 1;
+    try {
+        file->read_at(0, out);
+        ADD_FAILURE() << "no error";
+    } catch (const Error& e) {
+        EXPECT_EQ(e.code(), 57);
+    }
+}
+
+TEST_F(PosixFilesTest, OpenForReadingErrors) {
+    PosixFileSystem files(prefix_);
+    for (const char* path : {"C:\\Host\\Manca.lib", "C:\\Manca\\Dati.lib", "C:\\Host", "Q:\\Host\\Dati.lib"}) {
+        SCOPED_TRACE(path);
+        try {
+            files.open_for_reading(path);
+            ADD_FAILURE() << "opened";
+        } catch (const Error& e) {
+            EXPECT_EQ(e.code(), code::file_not_found);
+        }
+    }
+    if (::geteuid() != 0) {
+        write_whole(host_ / "Chiuso.lib", "x");
+        fs::permissions(host_ / "Chiuso.lib", fs::perms::none);
+        try {
+            files.open_for_reading("C:\\Host\\Chiuso.lib");
+            ADD_FAILURE() << "opened";
+        } catch (const Error& e) {
+            EXPECT_EQ(e.code(), code::permission_denied);
+        }
+    }
+}
+
+TEST_F(PosixFilesTest, ExecutableFolderMapsBackToTheExecutable) {
+    PosixFileSystem files(prefix_);
+    const std::string folder = files.executable_folder();
+    ASSERT_GE(folder.size(), 3u);
+    EXPECT_NE(folder.back(), '\\');
+    EXPECT_EQ(map_windows_path(prefix_, folder), fs::canonical("/proc/self/exe").parent_path());
+}
+
+}  // namespace
+}  // namespace aggiorna::portable
