@@ -1,0 +1,317 @@
+// Tests of the Wine prefix registry reader on small registry files written to a temporary folder.
+#include "platform/portable/wine_registry.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <vector>
+
+namespace aggiorna::portable {
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr std::string_view kWin64Head = "WINE REGISTRY Version 2\n;; All keys relative to \\\\Machine\n\n#arch=win64\n";
+constexpr std::string_view kWin32Head = "WINE REGISTRY Version 2\n;; All keys relative to \\\\Machine\n\n#arch=win32\n";
+
+class WineRegistryTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        std::string dir = (fs::temp_directory_path() / "wine_registry_test.XXXXXX").string();
+        ASSERT_NE(::mkdtemp(dir.data()), nullptr);
+        prefix_ = dir;
+    }
+    void TearDown() override { fs::remove_all(prefix_); }
+
+    void write(const std::string& file, std::string_view text) {
+        std::ofstream(prefix_ / file, std::ios::binary) << text;
+    }
+    void write_system(std::string_view body, std::string_view head = kWin64Head) {
+        write("system.reg", std::string(head) + std::string(body));
+    }
+
+    // Opens `path` ("A\\B\\C") one component at a time from `root`; 0 when a component fails.
+    // Every key opened on the way is closed again except the last.
+    RegKey open_path(WineRegistry& reg, RegKey root, std::string_view path,
+                     std::uint32_t access = 0x3F) {
+        RegKey key = root;
+        for (std::size_t pos = 0; pos <= path.size();) {
+            const std::size_t end = std::min(path.find('\\', pos), path.size());
+            const RegKey next = reg.open_key(key, path.substr(pos, end - pos), access);
+            if (key != root) reg.close_key(key);
+            if (!next) return 0;
+            key = next;
+            pos = end + 1;
+        }
+        return key;
+    }
+
+    // The bytes query_value delivers into an area of `size`, or nullopt when it fails.
+    std::optional<std::string> read(std::string_view path, std::string_view name, std::size_t size = 256,
+                                    RegKey root = kHkeyLocalMachine) {
+        WineRegistry reg(prefix_);
+        const RegKey key = open_path(reg, root, path);
+        if (!key) return std::nullopt;
+        std::vector<std::uint8_t> area(size, 0xAA);
+        std::uint32_t length = 12345;
+        const bool ok = reg.query_value(key, name, area, length);
+        reg.close_key(key);
+        EXPECT_EQ(reg.open_key_count(), 0u);
+        if (!ok) {
+            EXPECT_EQ(length, 12345u);
+            EXPECT_EQ(area, std::vector<std::uint8_t>(size, 0xAA)) << "area touched on failure";
+            return std::nullopt;
+        }
+        EXPECT_LE(length, size);
+        return std::string(area.begin(), area.begin() + length);
+    }
+
+    std::optional<std::string> read_string(std::string_view path, std::string_view name) {
+        WineRegistry reg(prefix_);
+        const RegKey key = open_path(reg, kHkeyLocalMachine, path);
+        if (!key) return std::nullopt;
+        auto text = reg.query_string(key, name);
+        reg.close_key(key);
+        return text;
+    }
+
+    fs::path prefix_;
+};
+
+using namespace std::string_literals;
+
+struct ValueCase {
+    const char* what;
+    std::string lines;                 // value lines of the section [Software\\T]
+    std::optional<std::string> ansi;   // what query_value delivers for "v"
+};
+
+TEST_F(WineRegistryTest, ValueFormsAreDeliveredAsWindowsDoes) {
+    const std::vector<ValueCase> cases = {
+        {"plain string with \\\\", R"("v"="C:\\Programmi\\Quintrel4")", "C:\\Programmi\\Quintrel4\0"s},
+        {"\\x with two digits", R"("v"="Citt\xe0")", "Citt\xe0\0"s},
+        {"\\x with four digits", R"("v"="\x00e8\x20ac1")", "\xe8\x80" "1\0"s},
+        {"escaped quote and controls", R"("v"="a\"b\tc\n")", "a\"b\tc\n\0"s},
+        {"octal", R"("v"="\101B")", "AB\0"s},
+        {"raw UTF-8", "\"v\"=\"Citt\xc3\xa0\"", "Citt\xe0\0"s},
+        {"outside the code page", R"("v"="x\x0101y")", "x?y\0"s},
+        {"raw UTF-8 outside the code page", "\"v\"=\"\xc4\x81\xf0\x9f\x98\x80.\"", "??.\0"s},
+        {"expand string", R"("v"=str(2):"%SystemRoot%\x")", "%SystemRoot%x\0"s},
+        {"multi string", R"("v"=str(7):"a\0b\0")", "a\0b\0\0"s},
+        {"binary", "\"v\"=hex:43,3a,5c", "C:\\"s},
+        {"empty binary", "\"v\"=hex:", ""s},
+        {"string stored as hex", "\"v\"=hex(1):41,00,e8,00,00,00", "A\xe8\0"s},
+        {"string as hex without terminator", "\"v\"=hex(2):41,00", "A\0"s},
+        {"dword", "\"v\"=dword:0000abcd", "\xcd\xab\0\0"s},
+        {"hex continued on the next lines", "\"v\"=hex:01,02,\\\n  03,\\\n  04", "\x01\x02\x03\x04"s},
+        {"other type kept raw", "\"v\"=hex(b):01,00,00,00,00,00,00,00", "\x01\0\0\0\0\0\0\0"s},
+        {"later line wins", "\"v\"=\"old\"\n\"v\"=\"new\"", "new\0"s},
+        {"blank and comment lines", "#time=1d9\n\n;; note\n\"v\"=\"x\"", "x\0"s},
+        {"CR LF line ends", "\"w\"=\"a\"\r\n\"v\"=\"b\"\r\n", "b\0"s},
+        {"bad hex", "\"v\"=hex:4z", std::nullopt},
+        {"unterminated string", "\"v\"=\"abc", std::nullopt},
+        {"unknown form", "\"v\"=qword:1", std::nullopt},
+        {"other value only", "\"vv\"=\"x\"", std::nullopt},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        write_system("\n[Software\\\\T] 1796868773\n#time=1d9\n" + c.lines + "\n\n[Software\\\\U] 1\n\"v\"=\"other\"\n");
+        EXPECT_EQ(read("Software\\T", "v"), c.ansi);
+    }
+}
+
+TEST_F(WineRegistryTest, DefaultValueIsTheEmptyName) {
+    write_system("\n[Software\\\\K] 1\n\"Default\"=\"not me\"\n@=\"C:\\\\Prog\\\\quintrel.exe\"\n");
+    EXPECT_EQ(read("Software\\K", ""), "C:\\Prog\\quintrel.exe\0"s);
+    write_system("\n[Software\\\\K] 1\n\"a\"=\"x\"\n");
+    EXPECT_EQ(read("Software\\K", ""), std::nullopt);
+}
+
+TEST_F(WineRegistryTest, NamesIgnoreCaseAndEscapes) {
+    write_system("\n[Software\\\\Quibex\\\\Quintrel! 4] 1\n\"InstallPath\"=\"a\"\n"
+                 "\n[Software\\\\Citt\\xe0\\\\x\\]y] 1\n\"Perc\\xf2\"=\"b\"\n");
+    EXPECT_EQ(read("SOFTWARE\\quibex\\QUINTREL! 4", "installPATH"), "a\0"s);
+    EXPECT_EQ(read("software\\CITT\xc3\x80\\X]Y", "PERC\xc3\x92"), "b\0"s);
+    EXPECT_EQ(read("Software\\Quibex\\Quintrel!4", "InstallPath"), std::nullopt);
+    EXPECT_EQ(read("Software\\Quibex\\Quintrel! 4", "InstallPat"), std::nullopt);
+    EXPECT_EQ(read("Software\\Quibex\\Quintrel", "InstallPath"), std::nullopt) << "a prefix of a name is not the key";
+}
+
+TEST_F(WineRegistryTest, KeysWithoutSectionExistThroughTheirSubkeys) {
+    write_system("\n[Software\\\\A\\\\B\\\\C] 1\n\"v\"=\"c\"\n");
+    WineRegistry reg(prefix_);
+    const RegKey a = open_path(reg, kHkeyLocalMachine, "Software\\A");
+    ASSERT_NE(a, 0u);
+    std::uint8_t area[16];
+    std::uint32_t length = 0;
+    EXPECT_FALSE(reg.query_value(a, "v", area, length));
+    EXPECT_EQ(reg.open_key(a, "X", 0x3F), 0u);
+    const RegKey b = reg.open_key(a, "B", 0x3F);
+    ASSERT_NE(b, 0u);
+    const RegKey c = reg.open_key(b, "c", 0x3F);
+    ASSERT_NE(c, 0u);
+    EXPECT_EQ(reg.query_string(c, "v"), "c");
+    const RegKey c2 = reg.open_key(a, "B\\C", 0x3F);  // several components at once
+    EXPECT_NE(c2, 0u);
+    EXPECT_NE(c2, c);
+    for (RegKey k : {a, b, c, c2}) reg.close_key(k);
+    EXPECT_EQ(reg.open_key_count(), 0u);
+}
+
+TEST_F(WineRegistryTest, SectionsNeedNotBeInOrder) {
+    // As a hand-edited file may be: a key's sections before and after those of other keys.
+    write_system("\n[Software\\\\Microsoft\\\\App Paths\\\\q.exe] 1\n@=\"C:\\\\Q\\\\q.exe\"\n"
+                 "\n[Software\\\\Wow6432Node\\\\Microsoft\\\\Other] 1\n\"x\"=\"1\"\n"
+                 "\n[Software\\\\Microsoft\\\\App Paths\\\\z.exe] 1\n@=\"z\"\n"
+                 "\n[Software\\\\Microsoft\\\\App Paths] 1\n\"own\"=\"yes\"\n"
+                 "\n[Software\\\\Microsoft\\\\App Paths\\\\q.exe\\\\Sub] 1\n\"s\"=\"t\"\n");
+    EXPECT_EQ(read("Software\\Microsoft\\App Paths\\q.exe", ""), "C:\\Q\\q.exe\0"s);
+    EXPECT_EQ(read("Software\\Microsoft\\App Paths", "own"), "yes\0"s);
+    EXPECT_EQ(read("Software\\Microsoft\\App Paths\\q.exe\\Sub", "s"), "t\0"s);
+    EXPECT_EQ(read("Software\\Microsoft\\App Paths\\y.exe", ""), std::nullopt);
+}
+
+struct ViewCase {
+    const char* what;
+    std::string_view head;
+    std::string body;
+    RegKey root;
+    std::optional<std::string> expected;  // InstallPath of Software\Quibex\Quintrel! 4
+};
+
+TEST_F(WineRegistryTest, ThirtyTwoBitViewOnSixtyFourBitPrefixes) {
+    const std::string wow = "\n[Software\\\\Wow6432Node\\\\Quibex\\\\Quintrel! 4] 1\n\"InstallPath\"=\"32\"\n";
+    const std::string plain = "\n[Software\\\\Quibex\\\\Quintrel! 4] 1\n\"InstallPath\"=\"64\"\n";
+    const std::string wow_other = "\n[Software\\\\Wow6432Node\\\\Quibex\\\\Altro] 1\n\"InstallPath\"=\"no\"\n";
+    const std::vector<ViewCase> cases = {
+        {"both views: the 32-bit one", kWin64Head, plain + wow, kHkeyLocalMachine, "32\0"s},
+        {"only the shared key", kWin64Head, plain, kHkeyLocalMachine, "64\0"s},
+        {"parent in both views, key only shared", kWin64Head, wow_other + plain, kHkeyLocalMachine, "64\0"s},
+        {"win32 prefix: no redirection", kWin32Head, wow + plain, kHkeyLocalMachine, "64\0"s},
+        {"win32 prefix: Wow6432Node is an ordinary key", kWin32Head, wow, kHkeyLocalMachine, std::nullopt},
+        {"no arch line: no redirection", "WINE REGISTRY Version 2\n", wow + plain, kHkeyLocalMachine, "64\0"s},
+        {"HKCU: no redirection", kWin64Head, wow + plain, kHkeyCurrentUser, "64\0"s},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        write(c.root == kHkeyLocalMachine ? "system.reg" : "user.reg", std::string(c.head) + c.body);
+        EXPECT_EQ(read("Software\\Quibex\\Quintrel! 4", "InstallPath", 256, c.root), c.expected);
+        fs::remove(prefix_ / "system.reg");
+        fs::remove(prefix_ / "user.reg");
+    }
+}
+
+TEST_F(WineRegistryTest, AppPathsSharedBetweenViewsAndAccessMasksIgnored) {
+    write_system("\n[Software\\\\Microsoft\\\\Windows\\\\CurrentVersion\\\\App Paths\\\\quintrel.exe] 1\n"
+                 "@=\"C:\\\\Programmi\\\\Quintrel\\\\quintrel.exe\"\n"
+                 "\n[Software\\\\Wow6432Node\\\\Microsoft\\\\Windows\\\\CurrentVersion] 1\n"
+                 "\"ProgramFilesDir\"=\"C:\\\\Program Files (x86)\"\n");
+    for (std::uint32_t access : {0x3Fu, reg_access::read, reg_access::read | reg_access::wow64_32key}) {
+        WineRegistry reg(prefix_);
+        const RegKey key = open_path(reg, kHkeyLocalMachine,
+                                     "Software\\Microsoft\\Windows\\CurrentVersion\\App Paths\\quintrel.exe", access);
+        ASSERT_NE(key, 0u);
+        EXPECT_EQ(reg.query_string(key, ""), "C:\\Programmi\\Quintrel\\quintrel.exe");
+        reg.close_key(key);
+    }
+    // The 32-bit CurrentVersion is read, not the shared one.
+    EXPECT_EQ(read("Software\\Microsoft\\Windows\\CurrentVersion", "ProgramFilesDir"), "C:\\Program Files (x86)\0"s);
+}
+
+TEST_F(WineRegistryTest, AreaLimitIncludesTheTerminator) {
+    const std::string fits(255, 'x');
+    write_system("\n[Software\\\\K] 1\n\"fits\"=\"" + fits + "\"\n\"long\"=\"" + fits + "y\"\n"
+                 "\"d\"=dword:00000001\n");
+    EXPECT_EQ(read("Software\\K", "fits"), fits + '\0');
+    EXPECT_EQ(read("Software\\K", "long"), std::nullopt);
+    EXPECT_EQ(read("Software\\K", "d", 4), "\x01\0\0\0"s);
+    EXPECT_EQ(read("Software\\K", "d", 3), std::nullopt);
+}
+
+TEST_F(WineRegistryTest, QueryStringOnlyForTextValues) {
+    write_system("\n[Software\\\\K] 1\n\"sz\"=\"Citt\\xe0 \\x20ac\"\n\"exp\"=str(2):\"%TEMP%\"\n"
+                 "\"hexsz\"=hex(1):41,00,00,00,42,00\n\"multi\"=str(7):\"a\\0\"\n"
+                 "\"bin\"=hex:41,00\n\"num\"=dword:00000001\n");
+    EXPECT_EQ(read_string("Software\\K", "sz"), "Citt\xc3\xa0 \xe2\x82\xac");
+    EXPECT_EQ(read_string("Software\\K", "exp"), "%TEMP%");
+    EXPECT_EQ(read_string("Software\\K", "hexsz"), "A") << "ends at the first NUL";
+    EXPECT_EQ(read_string("Software\\K", "multi"), std::nullopt);
+    EXPECT_EQ(read_string("Software\\K", "bin"), std::nullopt);
+    EXPECT_EQ(read_string("Software\\K", "num"), std::nullopt);
+    EXPECT_EQ(read_string("Software\\K", "missing"), std::nullopt);
+}
+
+TEST_F(WineRegistryTest, UnusableFilesReadAsAnEmptyRegistry) {
+    const std::vector<std::pair<const char*, std::optional<std::string>>> cases = {
+        {"no file", std::nullopt},
+        {"empty file", ""},
+        {"no header", "[Software\\\\K] 1\n\"v\"=\"x\"\n"},
+        {"other header", "REGEDIT4\n\n[Software\\\\K] 1\n\"v\"=\"x\"\n"},
+        {"header only", "WINE REGISTRY Version 2\n"},
+        {"truncated section line", "WINE REGISTRY Version 2\n[Software\\\\K"},
+    };
+    for (const auto& [what, text] : cases) {
+        SCOPED_TRACE(what);
+        fs::remove(prefix_ / "system.reg");
+        if (text) write("system.reg", *text);
+        WineRegistry reg(prefix_);
+        EXPECT_EQ(reg.open_key(kHkeyLocalMachine, "Software", 0x3F), 0u);
+        EXPECT_EQ(reg.open_key_count(), 0u);
+    }
+    fs::remove(prefix_ / "system.reg");
+    fs::create_directory(prefix_ / "system.reg");
+    WineRegistry folder(prefix_);
+    EXPECT_EQ(folder.open_key(kHkeyLocalMachine, "Software", 0x3F), 0u);
+    WineRegistry missing(prefix_ / "no such prefix");
+    EXPECT_EQ(missing.open_key(kHkeyLocalMachine, "Software", 0x3F), 0u);
+    EXPECT_EQ(missing.open_key(kHkeyCurrentUser, "Software", 0x3F), 0u);
+}
+
+TEST_F(WineRegistryTest, CurrentUserComesFromUserReg) {
+    write("user.reg", std::string(kWin64Head) +
+                          "\n[Software\\\\VB and VBA Program Settings\\\\Quintrel! 4\\\\Options] 1\n"
+                          "\"Ritenuta\"=\"2,5\"\n\"Nome valuta\"=\"\"\n");
+    write_system("\n[Software\\\\Other] 1\n\"v\"=\"x\"\n");
+    WineRegistry reg(prefix_);
+    const RegKey key = open_path(reg, kHkeyCurrentUser, "Software\\VB and VBA Program Settings\\Quintrel! 4\\Options");
+    ASSERT_NE(key, 0u);
+    EXPECT_EQ(reg.query_string(key, "Ritenuta"), "2,5");
+    EXPECT_EQ(reg.query_string(key, "Nome valuta"), "");
+    EXPECT_EQ(reg.query_string(key, "End"), std::nullopt);
+    reg.close_key(key);
+    EXPECT_EQ(open_path(reg, kHkeyLocalMachine, "Software\\VB and VBA Program Settings"), 0u);
+    EXPECT_EQ(open_path(reg, kHkeyCurrentUser, "Software\\Other"), 0u);
+}
+
+TEST_F(WineRegistryTest, EachKeyIsClosedOnce) {
+    write_system("\n[Software\\\\A] 1\n\"v\"=\"x\"\n");
+    WineRegistry reg(prefix_);
+    const RegKey software = reg.open_key(kHkeyLocalMachine, "Software", 0x3F);
+    const RegKey a = reg.open_key(software, "A", 0x3F);
+    const RegKey again = reg.open_key(software, "A", 0x3F);
+    ASSERT_TRUE(software && a && again);
+    EXPECT_NE(a, again);
+    EXPECT_EQ(reg.open_key_count(), 3u);
+    reg.close_key(a);
+    reg.close_key(a);  // a second close does nothing, and does not close `again`
+    reg.close_key(kHkeyLocalMachine);
+    reg.close_key(0);
+    reg.close_key(0xDEAD);
+    EXPECT_EQ(reg.open_key_count(), 2u);
+    EXPECT_EQ(reg.query_string(again, "v"), "x");
+    EXPECT_EQ(reg.query_string(a, "v"), std::nullopt);
+    EXPECT_EQ(reg.open_key(a, "B", 0x3F), 0u) << "a closed key is no parent";
+    reg.close_key(again);
+    reg.close_key(software);
+    EXPECT_EQ(reg.open_key_count(), 0u);
+    // The file is read again by the next lookup.
+    write_system("\n[Software\\\\A] 1\n\"v\"=\"y\"\n");
+    const RegKey fresh = open_path(reg, kHkeyLocalMachine, "Software\\A");
+    EXPECT_EQ(reg.query_string(fresh, "v"), "y");
+    reg.close_key(fresh);
+}
+
+}  // namespace
+}  // namespace aggiorna::portable
