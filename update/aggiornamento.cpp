@@ -1,6 +1,7 @@
 // The update run: finds the hosts, asks per version, copies the new archive and reports.
 #include "update/aggiornamento.h"
 
+#include <cstdlib>
 #include <memory>
 
 #include "update/gestore_errori.h"
@@ -37,6 +38,7 @@ public:
 
         gestore_.Esegui([&] { componente_.reset(); });
         p_.process.end_process();
+        std::abort();  // not reached: the platform ends the process
     }
 
 private:
@@ -101,6 +103,7 @@ void GestoreErrori::InUso() {
                                        " è in esecuzione.",
                                    box_style::error, kTitoloAggiornamento);
     piattaforma_.process.end_process();
+    std::abort();  // not reached: the platform ends the process
 }
 
 void EseguiAggiornamento(Platform& piattaforma) {

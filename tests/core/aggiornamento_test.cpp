@@ -86,7 +86,9 @@ TEST_F(Run, OnlyVersion30) {
         EXPECT_EQ(Testi(), c.testi);
         for (const auto& b : p_->boxes.shown) EXPECT_EQ(b.caption, "Aggiornamento Archivio");
         EXPECT_EQ(p_->boxes.shown[0].style, box_style::confirmation);
-        if (c.copiato) EXPECT_EQ(p_->boxes.shown[1].style, box_style::information);
+        if (c.copiato) {
+            EXPECT_EQ(p_->boxes.shown[1].style, box_style::information);
+        }
         EXPECT_EQ(*p_->files.get("C:\\Q3\\Estr.bin"), c.copiato ? "new archive" : "old archive 3");
         // No settings of any host are looked at for version 3.0.
         EXPECT_THAT(p_->events({"attributes:", "open:", "create:Cif", "create:Dec"}), IsEmpty());
@@ -173,7 +175,9 @@ TEST_F(Run, HostHoldingADestinationStopsTheRun) {
         ASSERT_GE(passi.size(), 2u);
         EXPECT_EQ(passi[passi.size() - 2], "box:" + kInUso);
         EXPECT_EQ(passi.back(), "end");
-        if (std::string(c.destinazione) != "C:\\Q3\\Estr.bin") EXPECT_THAT(Completamenti(), IsEmpty());
+        if (std::string(c.destinazione) != "C:\\Q3\\Estr.bin") {
+            EXPECT_THAT(Completamenti(), IsEmpty());
+        }
         EXPECT_EQ(*p_->files.get("C:\\Q3\\Estr.bin"), "old archive 3");
     }
 }
