@@ -1,8 +1,8 @@
 // The host lookups: where versions 4 and 3.0 of the host are installed, from HKEY_LOCAL_MACHINE.
 #include <array>
 #include <initializer_list>
-#include <vector>
 
+#include "settings/catena_chiavi.h"
 #include "update/aggiornamento.h"
 
 namespace aggiorna {
@@ -12,32 +12,6 @@ namespace {
 // write rights on HKEY_LOCAL_MACHINE must still find an installed host.
 constexpr std::uint32_t kAccessoLettura = reg_access::read | reg_access::wow64_32key;
 
-// Keys of one lookup, each closed exactly once when the lookup ends.
-class CatenaChiavi {
-public:
-    explicit CatenaChiavi(Registry& registro) : registro_(registro) {}
-    ~CatenaChiavi() {
-        for (auto it = aperte_.rbegin(); it != aperte_.rend(); ++it) registro_.close_key(*it);
-    }
-    CatenaChiavi(const CatenaChiavi&) = delete;
-    CatenaChiavi& operator=(const CatenaChiavi&) = delete;
-
-    // Opens the path one component at a time from HKEY_LOCAL_MACHINE; 0 when any is missing.
-    RegKey Apri(std::initializer_list<std::string_view> percorso) {
-        RegKey chiave = kHkeyLocalMachine;
-        for (auto nome : percorso) {
-            chiave = registro_.open_key(chiave, nome, kAccessoLettura);
-            if (chiave == 0) return 0;
-            aperte_.push_back(chiave);
-        }
-        return chiave;
-    }
-
-private:
-    Registry& registro_;
-    std::vector<RegKey> aperte_;
-};
-
 // The value delivered into a 256-byte area that starts all NUL, as 256 characters: everything
 // after the value and its terminator stays NUL. A value that is missing or does not fit leaves
 // the area all NUL.
@@ -46,7 +20,7 @@ std::string LeggiArea(Registry& registro, Locale& locale, std::initializer_list<
     std::array<std::uint8_t, 256> area{};
     {
         CatenaChiavi catena(registro);
-        if (RegKey chiave = catena.Apri(percorso); chiave != 0) {
+        if (RegKey chiave = catena.Apri(kHkeyLocalMachine, percorso, kAccessoLettura); chiave != 0) {
             std::uint32_t lunghezza = area.size();
             if (!registro.query_value(chiave, valore, area, lunghezza)) area.fill(0);
         }
