@@ -1,0 +1,28 @@
+// Text at the Windows edge: UTF-8 to UTF-16 and back, the ANSI code page, native error details.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace aggiorna::windows {
+
+// UTF-8 to UTF-16. Embedded NULs are kept. Invalid UTF-8 throws Error(error_code).
+std::wstring to_wide(std::string_view utf8, int error_code);
+// As to_wide, but an invalid sequence becomes U+FFFD: for texts that are only shown.
+std::wstring to_wide_lossy(std::string_view utf8);
+// UTF-16 to UTF-8. Embedded NULs are kept; an unpaired surrogate becomes U+FFFD.
+std::string to_utf8(std::wstring_view wide);
+// Text in the ANSI code page to UTF-8; never fails (bytes without a character take the code
+// page's default character, as every ANSI program sees them).
+std::string ansi_to_utf8(std::string_view ansi);
+// UTF-8 to the ANSI code page; nullopt when the text is not valid UTF-8 or holds a character the
+// code page has no exact byte for (no best-fit, no "?").
+std::optional<std::string> utf8_to_ansi(std::string_view utf8);
+
+// "call failed with Windows error N for 'path'": the detail kept in an Error.
+std::string native_detail(std::string_view call, std::uint32_t native_error,
+                          std::string_view path = {});
+
+}  // namespace aggiorna::windows
