@@ -79,14 +79,7 @@ DatiLib Completo() {
     return d;
 }
 
-int CodiceDi(const std::function<void()>& f) {
-    try {
-        f();
-    } catch (const Error& e) {
-        return e.code();
-    }
-    return 0;
-}
+using testing::CodiceDi;
 
 // The values an Impostazioni holds after reading, side by side for comparisons.
 std::vector<std::string> Istantanea(const Impostazioni& o) {

@@ -17,14 +17,7 @@ using testing::FakePlatform;
 const std::string kCartella = "C:\\Q4";
 const std::string kPercorso = "C:\\Q4\\Dati.lib";
 
-int CodiceDi(const std::function<void()>& f) {
-    try {
-        f();
-    } catch (const Error& e) {
-        return e.code();
-    }
-    return 0;
-}
+using testing::CodiceDi;
 
 class ImpostazioniTest : public ::testing::Test {
 protected:

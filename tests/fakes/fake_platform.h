@@ -25,6 +25,16 @@ inline std::string lower(std::string s) {
     return s;
 }
 
+// The run-time code that `f` fails with, or 0 when it succeeds.
+inline int CodiceDi(const std::function<void()>& f) {
+    try {
+        f();
+    } catch (const Error& e) {
+        return e.code();
+    }
+    return 0;
+}
+
 // Thrown by FakeProcess::end_process so that a test sees the end of the process as an unwind.
 struct ProcessEnded {};
 

@@ -30,14 +30,7 @@ public:
     std::string ansi_to_utf8(std::string_view ansi) override { return portable::cp1252_to_utf8(ansi); }
 };
 
-int CodiceDi(const std::function<void()>& f) {
-    try {
-        f();
-    } catch (const Error& e) {
-        return e.code();
-    }
-    return 0;
-}
+using testing::CodiceDi;
 
 class DatiLibTest : public ::testing::Test {
 protected:

@@ -6,20 +6,14 @@
 
 #include <gtest/gtest.h>
 
+#include "fakes/fake_platform.h"
 #include "platform/portable/cp1252.h"
 #include "settings/chiave.h"
 
 namespace aggiorna::portable {
 namespace {
 
-int CodiceDi(const std::function<void()>& f) {
-    try {
-        f();
-    } catch (const Error& e) {
-        return e.code();
-    }
-    return 0;
-}
+using testing::CodiceDi;
 
 std::string TuttiIByte() {
     std::string s;
