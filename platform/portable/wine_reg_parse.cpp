@@ -188,47 +188,100 @@ std::optional<std::u16string> decode_string(std::string_view text, std::size_t& 
     }
 }
 
-SectionMatch match_section(std::string_view line, std::u16string_view target) {
-    if (line.empty() || line[0] != '[') return SectionMatch::none;
+namespace {
+
+// Units of a section name in the order keys are saved: the separator before every name unit, the
+// end of the name before the separator ("A" < "A\B" < "A!").
+constexpr int kNameEnd = -2;
+constexpr int kSeparator = -1;
+
+int order_value(char16_t folded_unit) { return folded_unit == u'\\' ? kSeparator : folded_unit; }
+
+// Where the unescaped ']' that ends a section name stands in `line`, searching from `pos` (not
+// inside an escape); npos when the line ends first.
+std::size_t name_end(std::string_view line, std::size_t pos) {
+    while (pos < line.size()) {
+        const char c = line[pos];
+        if (c == ']') return pos;
+        pos += c == '\\' ? 2 : 1;
+    }
+    return std::string_view::npos;
+}
+
+}  // namespace
+
+SectionOrder compare_section(std::string_view line, std::u16string_view target) {
+    if (line.empty() || line[0] != '[') return SectionOrder::invalid;
     // Wine writes ASCII names as they are, with "\\" for the separator: compare those bytes
     // directly, and decode escapes and UTF-8 only from the first byte that needs it.
     std::size_t p = 1;
     std::size_t i = 0;
-    while (i < target.size() && p < line.size()) {
+    int h = 0;  // the header's value where it first differs from the target
+    bool decided = false;
+    while (p < line.size()) {
         const auto c = static_cast<unsigned char>(line[p]);
-        if (c >= 0x80 || c == ']' || c == '\n') break;
-        if (c == '\\') {
+        if (c >= 0x80) break;
+        if (c == ']') {
+            h = kNameEnd;
+        } else if (c == '\\') {
             if (p + 1 >= line.size() || line[p + 1] != '\\') break;
-            if (target[i] != u'\\') return SectionMatch::none;
-            p += 2;
+            h = kSeparator;
         } else {
-            if (fold(c) != target[i]) return SectionMatch::none;
-            ++p;
+            h = fold(c);
         }
+        const int t = i < target.size() ? order_value(target[i]) : kNameEnd;
+        if (h != t || h == kNameEnd) {
+            decided = true;
+            break;
+        }
+        p += c == '\\' ? 2 : 1;
         ++i;
     }
-    UnitReader reader(line, p);
-    char16_t u = 0;
-    const auto line_ends = [&] { return reader.pos() < line.size() && line[reader.pos()] == '\n'; };
-    for (; i < target.size(); ++i)
-        if (line_ends() || reader.next(']', u) != UnitReader::Status::unit || fold(u) != target[i])
-            return SectionMatch::none;
-    if (line_ends()) return SectionMatch::none;
-    switch (reader.next(']', u)) {
-        case UnitReader::Status::end: return SectionMatch::exact;
-        case UnitReader::Status::malformed: return SectionMatch::none;
-        case UnitReader::Status::unit: break;
+    if (!decided) {
+        // Decode from the byte that needs it on.
+        UnitReader reader(line, p);
+        char16_t u = 0;
+        for (;;) {
+            const auto st = reader.next(']', u);
+            if (st == UnitReader::Status::malformed) return SectionOrder::invalid;
+            h = st == UnitReader::Status::end ? kNameEnd : order_value(fold(u));
+            const int t = i < target.size() ? order_value(target[i]) : kNameEnd;
+            if (h != t || h == kNameEnd) break;
+            ++i;
+        }
+        p = reader.pos();
+        if (h != kNameEnd && name_end(line, p) == std::string_view::npos) return SectionOrder::invalid;
+    } else if (h != kNameEnd && name_end(line, p) == std::string_view::npos) {
+        return SectionOrder::invalid;
     }
-    if (!target.empty() && u != u'\\') return SectionMatch::none;
-    // Below the key, provided the name is complete: a line cut short is no section.
+    const int t = i < target.size() ? order_value(target[i]) : kNameEnd;
+    if (t == kNameEnd) {
+        if (h == kNameEnd) return SectionOrder::exact;
+        if (h == kSeparator || target.empty()) return SectionOrder::below;
+        return SectionOrder::after;
+    }
+    return h < t ? SectionOrder::before : SectionOrder::after;
+}
+
+bool section_name(std::string_view line, std::u16string& out) {
+    out.clear();
+    if (line.empty() || line[0] != '[') return false;
+    UnitReader reader(line, 1);
+    char16_t u = 0;
     for (;;) {
-        if (line_ends()) return SectionMatch::none;
         switch (reader.next(']', u)) {
-            case UnitReader::Status::end: return SectionMatch::below;
-            case UnitReader::Status::malformed: return SectionMatch::none;
-            case UnitReader::Status::unit: break;
+            case UnitReader::Status::unit: out += fold(u); break;
+            case UnitReader::Status::end: return true;
+            case UnitReader::Status::malformed: return false;
         }
     }
+}
+
+int compare_names(std::u16string_view a, std::u16string_view b) {
+    const std::size_t n = std::min(a.size(), b.size());
+    for (std::size_t i = 0; i < n; ++i)
+        if (a[i] != b[i]) return order_value(a[i]) - order_value(b[i]);
+    return a.size() == b.size() ? 0 : a.size() < b.size() ? -1 : 1;
 }
 
 HiveKind read_hive_kind(std::string_view head) {
@@ -303,53 +356,55 @@ std::optional<Value> parse_data(std::string_view text) {
     return value;
 }
 
-std::optional<Value> find_value(std::string_view body, std::u16string_view folded_name) {
-    std::optional<std::size_t> found;  // where the data of the last line of that name starts
-    for (std::size_t pos = 0; pos < body.size();) {
-        const std::size_t end = std::min(body.find('\n', pos), body.size());
-        const std::string_view line = body.substr(0, end);
-        std::size_t p = pos;
-        bool match = false;
-        if (p == end) {
-            // an empty line
-        } else if (line[p] == '@') {
-            match = folded_name.empty();
-            ++p;
-        } else if (line[p] == '"') {
-            ++p;
-            UnitReader reader(line, p);
-            std::size_t i = 0;
-            char16_t u;
-            UnitReader::Status st;
-            match = true;
-            while ((st = reader.next('"', u)) == UnitReader::Status::unit) {
-                if (i >= folded_name.size() || fold(u) != folded_name[i]) match = false;
-                ++i;
-            }
-            if (st != UnitReader::Status::end) match = false;
-            match = match && i == folded_name.size();
-            p = reader.pos();
+void ValueFinder::line(std::string_view text, bool terminated) {
+    std::size_t p = 0;
+    bool match = false;
+    if (text.empty()) {
+        // an empty line
+    } else if (text[0] == '@') {
+        match = name_.empty();
+        p = 1;
+    } else if (text[0] == '"') {
+        UnitReader reader(text, 1);
+        std::size_t i = 0;
+        char16_t u;
+        UnitReader::Status st;
+        match = true;
+        while ((st = reader.next('"', u)) == UnitReader::Status::unit) {
+            if (i >= name_.size() || fold(u) != name_[i]) match = false;
+            ++i;
         }
-        while (p < end && is_blank(line[p])) ++p;
-        if (match && p < end && line[p] == '=') found = p + 1;
-        pos = end + 1;
+        match = match && st == UnitReader::Status::end && i == name_.size();
+        p = reader.pos();
     }
-    if (!found) return std::nullopt;
+    while (p < text.size() && is_blank(text[p])) ++p;
+    std::string_view part;
+    if (match && p < text.size() && text[p] == '=') {
+        // A later line of the name starts the value again.
+        found_ = true;
+        broken_ = false;
+        joined_.clear();
+        part = text.substr(p + 1);
+    } else if (continued_) {
+        part = text;
+    } else {
+        return;
+    }
     // A hex list may go on over the following lines, each line but the last ending with '\'.
-    std::string joined;
-    std::size_t pos = *found;
-    for (;;) {
-        const std::size_t end = std::min(body.find('\n', pos), body.size());
-        std::string_view part = trim(body.substr(pos, end - pos));
-        const bool more = !part.empty() && part.back() == '\\' && end < body.size();
-        if (more) part.remove_suffix(1);
-        joined += part;
-        if (!more) break;
-        // A quoted string is never continued; only hex lists are.
-        if (!starts_with(trim(joined), "hex")) return std::nullopt;
-        pos = end + 1;
+    part = trim(part);
+    continued_ = !part.empty() && part.back() == '\\' && terminated;
+    if (continued_) part.remove_suffix(1);
+    joined_ += part;
+    // A quoted string is never continued; only hex lists are.
+    if (continued_ && !starts_with(trim(joined_), "hex")) {
+        broken_ = true;
+        continued_ = false;
     }
-    return parse_data(joined);
+}
+
+std::optional<Value> ValueFinder::result() const {
+    if (!found_ || broken_) return std::nullopt;
+    return parse_data(joined_);
 }
 
 std::vector<std::uint8_t> ansi_data(const Value& value) {

@@ -45,11 +45,21 @@ private:
 // `pos` left after it; nullopt when the terminator is missing.
 std::optional<std::u16string> decode_string(std::string_view text, std::size_t& pos, char terminator);
 
-enum class SectionMatch { none, exact, below };
-// How the section line at the start of `line` ("[Software\\X] 1234"; it may run on past its
-// end of line, which ends the name) stands to the key `target` (folded UTF-16,
-// components joined by '\'; empty for the root): the key itself, a key below it, or neither.
-SectionMatch match_section(std::string_view line, std::u16string_view target);
+// Where the section line `line` ("[Software\\X] 1234", without its end of line) stands to the
+// key `target` (folded UTF-16, components joined by '\'; empty for the root) in the order Wine
+// saves keys: component by component, names compared folded unit by unit, a name before the
+// names it is the start of. `exact` is the key's own section, `below` one of a key below it;
+// `before` and `after` sort outside the key and all keys below it; `invalid` is no section line
+// (its name is cut short).
+enum class SectionOrder { invalid, before, exact, below, after };
+SectionOrder compare_section(std::string_view line, std::u16string_view target);
+
+// The name of the section line `line` as folded UTF-16 with '\' between components; false when
+// the line is no section line.
+bool section_name(std::string_view line, std::u16string& out);
+
+// Orders two folded section names as compare_section does: negative, zero or positive.
+int compare_names(std::u16string_view a, std::u16string_view b);
 
 // What the first bytes of a registry file say about it.
 enum class HiveKind { invalid, win32, win64 };
@@ -65,10 +75,24 @@ struct Value {
 // "hex(7):41,00,..."), continuation lines already joined; nullopt when it is malformed.
 std::optional<Value> parse_data(std::string_view text);
 
-// The value `folded_name` ("" is the default value "@") among the lines of one section's `body`
-// (the lines after its section line). A later line of the same name replaces an earlier one, as
-// Wine's loader does; nullopt when the value is missing or its line is malformed.
-std::optional<Value> find_value(std::string_view body, std::u16string_view folded_name);
+// Finds the value `folded_name` ("" is the default value "@") among the lines of one section,
+// given one at a time after its section line. A later line of the same name replaces an earlier
+// one, as Wine's loader does.
+class ValueFinder {
+public:
+    explicit ValueFinder(std::u16string_view folded_name) : name_(folded_name) {}
+    // One line without its '\n'; `terminated` tells whether a '\n' followed it in the file.
+    void line(std::string_view text, bool terminated);
+    // The value; nullopt when it is missing or its line is malformed.
+    std::optional<Value> result() const;
+
+private:
+    std::u16string name_;
+    bool found_ = false;
+    bool continued_ = false;  // the last line of the value ended with '\\': the next one goes on
+    bool broken_ = false;     // a quoted string went on over a line
+    std::string joined_;      // the data of the last line of that name, continuations joined
+};
 
 // What RegQueryValueExA delivers: string types (REG_SZ, REG_EXPAND_SZ, REG_MULTI_SZ, whether
 // stored as text or as hex bytes of UTF-16LE) in Windows-1252 with a terminating NUL, characters

@@ -14,12 +14,18 @@ namespace aggiorna::portable {
 // Lookups read the 32-bit view, the one the 32-bit host writes: on a 64-bit prefix a key under
 // HKLM\Software\X is looked for under Software\Wow6432Node\X first and, where it is not there,
 // under Software\X (Wine shares some keys between the views). A missing prefix or file, or a file
-// that is not a Wine registry, reads as an empty registry. The file of a root is opened at the
-// first open_key below that root and closed with the last handle of that root, so one lookup
-// sees one consistent file; no tree is held in memory.
+// that is not a Wine registry, reads as an empty registry; a file cut short while it is read reads
+// as the shorter file. The file of a root is opened at the first open_key below that root and
+// closed with the last handle of that root, so one lookup sees one consistent file.
+//
+// No tree is held in memory: the first lookup in a file reads it once through, in pieces of
+// `buffer_size` bytes, and keeps a small index (the stretches of the file below each key of the
+// first three levels, and where the order of the sections breaks); later lookups read only those
+// stretches. The index is kept while the file stays the same (device, inode, size, times).
 class WineRegistry final : public Registry {
 public:
-    explicit WineRegistry(std::filesystem::path prefix);
+    static constexpr std::size_t kDefaultBufferSize = 256 * 1024;
+    explicit WineRegistry(std::filesystem::path prefix, std::size_t buffer_size = kDefaultBufferSize);
     ~WineRegistry() override;
     WineRegistry(const WineRegistry&) = delete;
     WineRegistry& operator=(const WineRegistry&) = delete;
@@ -35,6 +41,8 @@ public:
 
     // Keys opened and not yet closed.
     std::size_t open_key_count() const;
+    // How many times a file was read through to index it: once per file while it stays the same.
+    std::size_t index_builds() const;
 
 private:
     struct State;

@@ -3,9 +3,13 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <map>
+#include <random>
+#include <set>
 #include <vector>
 
 namespace aggiorna::portable {
@@ -311,6 +315,230 @@ TEST_F(WineRegistryTest, EachKeyIsClosedOnce) {
     const RegKey fresh = open_path(reg, kHkeyLocalMachine, "Software\\A");
     EXPECT_EQ(reg.query_string(fresh, "v"), "y");
     reg.close_key(fresh);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Random files checked against a plain reading of the same file: what each lookup must find.
+
+// Key names of the random files, as written in the file and as a lookup names them.
+struct Component {
+    std::string written;  // escaped as in the file
+    std::string named;    // as the core names it (UTF-8)
+    std::string folded;   // upper case, for the model
+};
+
+const std::vector<Component>& components() {
+    static const std::vector<Component> all = {
+        {"Software", "software", "SOFTWARE"}, {"Wow6432Node", "WOW6432NODE", "WOW6432NODE"},
+        {"A", "a", "A"},  {"b", "B", "B"},  {"Ab", "aB", "AB"},  {"a!", "A!", "A!"},
+        {"C d", "c D", "C D"}, {"Citt\\x00e0", "CITT\xc3\x80", "CITT\xc3\x80"},
+        {"\\x0041x", "Ax", "AX"}, {"z", "Z", "Z"},
+    };
+    return all;
+}
+
+struct ModelFile {
+    std::string text;
+    std::vector<std::vector<int>> sections;  // component numbers of each section, in file order
+};
+
+// Keys in Wine's order (names folded, component by component), then some sections moved to the
+// end or repeated, as a hand-edited or freshly extended file has them.
+ModelFile random_file(std::mt19937& rng, std::string_view head, std::size_t keys) {
+    const auto& comps = components();
+    std::set<std::vector<int>> paths;
+    std::uniform_int_distribution<int> depth(1, 5), pick(0, static_cast<int>(comps.size()) - 1);
+    while (paths.size() < keys) {
+        std::vector<int> path;
+        // Most keys under Software, a good part of them under Software\Wow6432Node.
+        if (rng() % 4 != 0) path.push_back(0);
+        if (!path.empty() && rng() % 2 == 0) path.push_back(1);
+        for (int n = depth(rng); n > 0; --n) path.push_back(pick(rng));
+        paths.insert(path);
+    }
+    std::vector<std::vector<int>> order(paths.begin(), paths.end());
+    auto folded = [&](const std::vector<int>& p) {
+        std::vector<std::string> out;
+        for (int c : p) out.push_back(comps[c].folded);
+        return out;
+    };
+    std::sort(order.begin(), order.end(), [&](const auto& x, const auto& y) { return folded(x) < folded(y); });
+    ModelFile file;
+    std::vector<std::vector<int>> moved;
+    for (const auto& p : order) {
+        const auto r = rng() % 8;
+        if (r == 0) file.sections.push_back(p);  // a repeated section
+        if (r == 1 || r == 2) moved.push_back(p);
+        else file.sections.push_back(p);
+        if (r == 3) moved.push_back(p);  // also repeated at the end
+    }
+    std::shuffle(moved.begin(), moved.end(), rng);
+    file.sections.insert(file.sections.end(), moved.begin(), moved.end());
+    file.text = std::string(head);
+    for (std::size_t i = 0; i < file.sections.size(); ++i) {
+        std::string name;
+        for (int c : file.sections[i]) name += (name.empty() ? "" : "\\\\") + comps[c].written;
+        file.text += "\n[" + name + "] 1796868773\n#time=1d9\n\"v\"=\"" + std::to_string(i) + "\"\n";
+    }
+    return file;
+}
+
+// What a lookup of `path` (component numbers) from HKLM finds: the number of the section whose
+// value it reads, -1 when the key has no section, nullopt when the key is missing.
+std::optional<int> model_lookup(const ModelFile& file, const std::vector<int>& path, bool win64) {
+    const auto& comps = components();
+    auto name_of = [&](const std::vector<int>& p) {
+        std::vector<std::string> out;
+        for (int c : p) out.push_back(comps[c].folded);
+        return out;
+    };
+    std::vector<std::vector<std::string>> sections;
+    for (const auto& s : file.sections) sections.push_back(name_of(s));
+    auto exists = [&](const std::vector<std::string>& key) {
+        return std::any_of(sections.begin(), sections.end(), [&](const auto& s) {
+            return s.size() >= key.size() && std::equal(key.begin(), key.end(), s.begin());
+        });
+    };
+    auto wow_of = [](std::vector<std::string> key) {
+        key.insert(key.begin() + 1, "WOW6432NODE");
+        return key;
+    };
+    std::vector<std::string> key;
+    bool wow = false;
+    for (int c : path) {
+        const bool parent_root = key.empty();
+        key.push_back(comps[c].folded);
+        const bool redirectable = key.size() >= 2 && key[0] == "SOFTWARE" && key[1] != "WOW6432NODE";
+        const bool redirect = win64 && redirectable && (parent_root || wow || key.size() - 1 < 2);
+        if (redirect && exists(wow_of(key))) wow = true;
+        else if (exists(key)) wow = false;
+        else return std::nullopt;
+    }
+    const auto physical = wow ? wow_of(key) : key;
+    for (std::size_t i = 0; i < sections.size(); ++i)
+        if (sections[i] == physical) return static_cast<int>(i);
+    return -1;
+}
+
+// The lookup through the reader, component by component; the same encoding as model_lookup.
+std::optional<int> reader_lookup(WineRegistry& reg, const std::vector<int>& path) {
+    std::vector<RegKey> opened;
+    RegKey key = kHkeyLocalMachine;
+    for (int c : path) {
+        key = reg.open_key(key, components()[c].named, reg_access::read | reg_access::wow64_32key);
+        if (!key) break;
+        opened.push_back(key);
+    }
+    std::optional<int> result;
+    if (key) {
+        const auto value = reg.query_string(key, "v");
+        result = value ? std::stoi(*value) : -1;
+    }
+    for (RegKey k : opened) reg.close_key(k);
+    return result;
+}
+
+TEST_F(WineRegistryTest, RandomFilesReadAsTheirPlainReading) {
+    std::mt19937 rng(20240611);
+    for (int round = 0; round < 12; ++round) {
+        const bool win64 = round % 3 != 2;
+        const ModelFile file = random_file(rng, win64 ? kWin64Head : kWin32Head, 40 + round * 10);
+        write("system.reg", file.text);
+        // Every section's key, its parents, and keys that are not there.
+        std::set<std::vector<int>> lookups;
+        for (const auto& s : file.sections)
+            for (std::size_t n = 1; n <= s.size(); ++n) lookups.insert(std::vector<int>(s.begin(), s.begin() + n));
+        std::uniform_int_distribution<int> pick(0, static_cast<int>(components().size()) - 1);
+        for (int i = 0; i < 60; ++i) {
+            std::vector<int> p = {0};
+            for (int n = 1 + i % 5; n > 0; --n) p.push_back(pick(rng));
+            lookups.insert(p);
+        }
+        // One reader for all lookups, with buffers that cut section lines in every place.
+        for (std::size_t buffer : {std::size_t{16}, std::size_t{61}, std::size_t{1000}, WineRegistry::kDefaultBufferSize}) {
+            SCOPED_TRACE("round " + std::to_string(round) + ", buffer " + std::to_string(buffer));
+            WineRegistry shared(prefix_, buffer);
+            for (const auto& path : lookups) {
+                const auto expected = model_lookup(file, path, win64);
+                std::string where;
+                for (int c : path) where += components()[c].named + "\\";
+                ASSERT_EQ(reader_lookup(shared, path), expected) << where;
+                if (buffer == 61) {  // a fresh reader agrees with the one that kept its index
+                    WineRegistry fresh(prefix_, buffer);
+                    ASSERT_EQ(reader_lookup(fresh, path), expected) << where;
+                }
+            }
+            EXPECT_EQ(shared.index_builds(), 1u) << "the index is kept while the file stays the same";
+        }
+    }
+}
+
+TEST_F(WineRegistryTest, ChangedFileIsIndexedAgain) {
+    write_system("\n[Software\\\\A\\\\B\\\\C\\\\D] 1\n\"v\"=\"1\"\n");
+    WineRegistry reg(prefix_);
+    const auto lookup = [&](std::string_view path) {
+        const RegKey key = open_path(reg, kHkeyLocalMachine, path);
+        if (!key) return std::optional<std::string>();
+        auto v = reg.query_string(key, "v");
+        reg.close_key(key);
+        return v;
+    };
+    EXPECT_EQ(lookup("Software\\A\\B\\C\\D"), "1");
+    EXPECT_EQ(lookup("Software\\A\\B\\C\\E"), std::nullopt);
+    EXPECT_EQ(reg.index_builds(), 1u);
+    // Saved again as Wine does, by a new file renamed over the old one.
+    std::ofstream(prefix_ / "new.reg", std::ios::binary)
+        << kWin64Head << "\n[Software\\\\A\\\\B\\\\C\\\\E] 1\n\"v\"=\"2\"\n\n[Software\\\\Z] 1\n";
+    fs::rename(prefix_ / "new.reg", prefix_ / "system.reg");
+    EXPECT_EQ(lookup("Software\\A\\B\\C\\D"), std::nullopt);
+    EXPECT_EQ(lookup("Software\\A\\B\\C\\E"), "2");
+    EXPECT_EQ(lookup("Software\\Z"), std::nullopt) << "no value";
+    EXPECT_EQ(reg.index_builds(), 2u);
+    // Rewritten in place with another size.
+    write_system("\n[Software\\\\Y] 1\n\"v\"=\"3\"\n");
+    EXPECT_EQ(lookup("Software\\Y"), "3");
+    EXPECT_EQ(lookup("Software\\A\\B\\C\\E"), std::nullopt);
+}
+
+TEST_F(WineRegistryTest, FileCutShortUnderOpenKeysReadsAsTheShorterFile) {
+    std::string body;
+    for (int i = 0; i < 2000; ++i) body += "\n[Software\\\\Filler\\\\K" + std::to_string(i) + "] 1\n\"v\"=\"x\"\n";
+    body += "\n[Software\\\\Zeta\\\\Deep\\\\Er\\\\Key] 1\n\"v\"=\"end\"\n";
+    for (const std::uintmax_t cut : {std::uintmax_t{0}, std::uintmax_t{10}, std::uintmax_t{200}, std::uintmax_t{40000}}) {
+        SCOPED_TRACE(cut);
+        write_system(body);
+        WineRegistry reg(prefix_, 4096);
+        const RegKey zeta = open_path(reg, kHkeyLocalMachine, "Software\\Zeta");
+        ASSERT_NE(zeta, 0u);
+        fs::resize_file(prefix_ / "system.reg", cut);
+        // What was read before the cut may still be delivered; anything else reads as missing.
+        const RegKey deep = open_path(reg, zeta, "Deep\\Er\\Key");
+        if (deep) {
+            const auto v = reg.query_string(deep, "v");
+            EXPECT_TRUE(!v || *v == "end");
+            reg.close_key(deep);
+        }
+        EXPECT_EQ(reg.open_key(zeta, "Missing", 0x3F), 0u);
+        reg.close_key(zeta);
+        // The next lookup reads the shorter file.
+        const RegKey software = reg.open_key(kHkeyLocalMachine, "Software", 0x3F);
+        EXPECT_EQ(software != 0, cut >= 200);
+        EXPECT_EQ(open_path(reg, kHkeyLocalMachine, "Software\\Zeta"), 0u);
+        reg.close_key(software);
+        EXPECT_EQ(reg.open_key_count(), 0u);
+    }
+}
+
+TEST_F(WineRegistryTest, FilesWithMoreKeysThanTheIndexKeepsAreSearchedWhole) {
+    std::string body;
+    for (int i = 0; i < 70000; ++i) body += "\n[K" + std::to_string(i) + "] 1\n";
+    body += "\n[Software\\\\Quibex\\\\Quintrel! 4] 1\n\"InstallPath\"=\"q\"\n"
+            "\n[K5\\\\Sub] 1\n\"v\"=\"s\"\n";
+    write_system(body, kWin32Head);
+    EXPECT_EQ(read("Software\\Quibex\\Quintrel! 4", "InstallPath"), "q\0"s);
+    EXPECT_EQ(read("K5\\Sub", "v"), "s\0"s);
+    EXPECT_EQ(read("K69999\\Sub", "v"), std::nullopt);
+    EXPECT_EQ(read("Software\\Quibex\\Quintrel! 3", "InstallPath"), std::nullopt);
 }
 
 }  // namespace

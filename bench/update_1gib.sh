@@ -1,0 +1,76 @@
+#!/usr/bin/env bash
+# The version 3.0 update of a 1 GiB archive (answers piped) side by side with `cp` of the same
+# bytes followed by `sync` on the same file system; then the update's peak memory with a 1 MiB and
+# a 1 GiB archive. Needs hyperfine and /usr/bin/time (Debian packages hyperfine and time).
+#   bench/update_1gib.sh [BUILD_DIR]    (default build/portable, built by scripts/test)
+# Environment: BENCH_WORK_DIR, the folder to work in (default TMPDIR or /tmp; about 4 GiB free
+# needed), RUNS (default 10) timed runs of each command.
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+build=${1:-$root/build/portable}
+runs=${RUNS:-10}
+work=$(mktemp -d "${BENCH_WORK_DIR:-${TMPDIR:-/tmp}}/bench.XXXXXX")
+trap 'rm -rf "$work"' EXIT
+
+"$root/scripts/make-sample-prefix" "$work/s" "$build" >/dev/null
+# Only the version 3.0 host: one box, answered OK, then the copy and the success box.
+cat > "$work/s/prefix/system.reg" <<'REG'
+WINE REGISTRY Version 2
+;; All keys relative to \\Machine
+
+#arch=win64
+
+[Software\\Microsoft\\Windows\\CurrentVersion\\App Paths\\quintrel.exe] 1796868773
+#time=1db2f6a3c1e5d20
+@="C:\\Programmi\\Quintrel\\quintrel.exe"
+"Path"="C:\\Programmi\\Quintrel"
+REG
+exe=$work/s/Aggiornamento/AggiornaArchivio
+source=$work/s/Aggiornamento/Estr.bin
+folder=$work/s/prefix/drive_c/Programmi/Quintrel
+head -c 1G /dev/urandom > "$source"
+cp "$source" "$folder/Estr.bin"
+cp "$source" "$folder/copia.bin"
+printf 'ok\n\n' > "$work/answers"
+
+echo "file system of source and destination: $(findmnt -n -o SOURCE,FSTYPE -T "$folder")"
+echo "kernel $(uname -r), $(nproc) cores"
+export WINEPREFIX=$work/s/prefix
+program="$exe < $work/answers > /dev/null"
+copy="cp $source $folder/copia.bin && sync"
+
+# Warm: the source is in the page cache (the warm-up run reads it). Both commands replace a 1 GiB
+# file of the same folder: the program renames its temporary over Estr.bin, cp truncates copia.bin
+# and writes it again. The program flushes its file and the folder; sync flushes everything dirty.
+hyperfine --warmup 1 --runs "$runs" --prepare sync --export-json "$work/warm.json" \
+  -n program "$program" -n "cp+sync" "$copy"
+ratio() {
+  python3 - "$1" "$2" <<'PY'
+import json, sys
+r = {x["command"]: x for x in json.load(open(sys.argv[1]))["results"]}
+p, c = r["program"], r["cp+sync"]
+print(f"{sys.argv[2]}: program {p['mean']:.3f} s ± {p['stddev']:.3f}, cp+sync {c['mean']:.3f} s ± {c['stddev']:.3f}, "
+      f"ratio {p['mean'] / c['mean']:.2f} (target at most 1.2)")
+PY
+}
+ratio "$work/warm.json" "1 GiB, source in the page cache"
+
+# Cold: the page cache is emptied before each run, where the kernel lets us.
+if (sync && echo 3 > /proc/sys/vm/drop_caches) 2>/dev/null; then
+  hyperfine --runs "$((runs / 2 > 2 ? runs / 2 : 3))" --prepare 'sync; echo 3 > /proc/sys/vm/drop_caches' \
+    --export-json "$work/cold.json" -n program "$program" -n "cp+sync" "$copy"
+  ratio "$work/cold.json" "1 GiB, page cache dropped before each run"
+else
+  echo "page cache cannot be dropped here (no write access to /proc/sys/vm/drop_caches): cold runs skipped"
+fi
+
+# Peak memory of one update, for a 1 GiB and a 1 MiB archive.
+peak_kib() {
+  /usr/bin/time -v "$exe" < "$work/answers" 2>&1 >/dev/null | sed -n 's/.*Maximum resident set size (kbytes): //p'
+}
+big=$(peak_kib)
+head -c 1M /dev/urandom > "$source"
+small=$(peak_kib)
+cmp -s "$source" "$folder/Estr.bin" || { echo "the 1 MiB update did not install the archive"; exit 1; }
+echo "peak memory: 1 MiB archive ${small} KiB, 1 GiB archive ${big} KiB, difference $((big - small)) KiB" \
+  "(target under 16384 KiB each, difference within 1024 KiB)"

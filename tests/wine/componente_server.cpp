@@ -1,0 +1,54 @@
+// The end-to-end stand-in for the outside update component, ComponenteAggiornamento, as a DLL.
+//
+// CompletaAggiornamento logs the folder it receives and what the run has placed there by then
+// ("Estr.bi_" and "bl.bin": their sizes, -1 for a missing file), shows nothing and returns the
+// status in AGGIORNA_E2E_COMPLETA_HRESULT (hexadecimal), S_OK when that is not set.
+#include <cwchar>
+
+#include "tests/wine/server_common.h"
+
+namespace {
+
+using aggiorna::windows::IComponenteAggiornamento;
+
+long long size_of(const std::wstring& path) {
+    WIN32_FILE_ATTRIBUTE_DATA data = {};
+    if (!GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data)) return -1;
+    return (static_cast<long long>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+}
+
+HRESULT status_asked() {
+    wchar_t text[32] = {};
+    const DWORD length = GetEnvironmentVariableW(L"AGGIORNA_E2E_COMPLETA_HRESULT", text, 32);
+    if (length == 0 || length >= 32) return S_OK;
+    return static_cast<HRESULT>(std::wcstoul(text, nullptr, 16));
+}
+
+class Componente final : public e2e::Dispatch<IComponenteAggiornamento> {
+public:
+    Componente()
+        : Dispatch(aggiorna::windows::kIidComponenteAggiornamento, L"ComponenteAggiornamento") {}
+    HRESULT STDMETHODCALLTYPE CompletaAggiornamento(BSTR cartella) override {
+        const std::wstring folder = e2e::text_of(cartella);
+        // Joined as the run joins: plainly, whatever the folder ends with.
+        const std::string files = "{\"Estr.bi_\":" + std::to_string(size_of(folder + L"\\Estr.bi_")) +
+                                  ",\"bl.bin\":" + std::to_string(size_of(folder + L"\\bl.bin")) + "}";
+        const HRESULT result = status_asked();
+        e2e::log_event({L"CompletaAggiornamento", folder, e2e::Raw{files},
+                        e2e::hresult_text(result)});
+        return result;
+    }
+};
+
+}  // namespace
+
+extern "C" HRESULT STDAPICALLTYPE DllGetClassObject(REFCLSID clsid, REFIID riid, void** out) {
+    if (IsEqualCLSID(clsid, aggiorna::windows::kClsidComponenteAggiornamento)) {
+        return e2e::hand_out<Componente>(riid, out);
+    }
+    *out = nullptr;
+    return CLASS_E_CLASSNOTAVAILABLE;
+}
+
+// Stays loaded for the life of the process: the log must see every release.
+extern "C" HRESULT STDAPICALLTYPE DllCanUnloadNow() { return S_FALSE; }

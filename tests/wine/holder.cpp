@@ -1,0 +1,61 @@
+// A small Windows helper for the end-to-end scenarios: stands in for a running host by holding a
+// file open with no sharing, or marks a file hidden.
+//
+//   e2e_holder hold <file> <ready-file>   opens <file> for reading and writing with share mode 0,
+//                                         then creates <ready-file> and waits until a file named
+//                                         <ready-file>.stop appears (or 60 s pass, or it is killed)
+//   e2e_holder hide <file>                adds the hidden attribute to <file>
+//
+// Exit status 0 on success, 1 when the file cannot be opened or changed, 2 on wrong usage.
+#ifndef UNICODE
+#define UNICODE
+#endif
+#include <windows.h>
+
+#include <cstdio>
+#include <string>
+
+namespace {
+
+int hold(const wchar_t* file, const wchar_t* ready) {
+    HANDLE held = CreateFileW(file, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (held == INVALID_HANDLE_VALUE) {
+        std::fprintf(stderr, "e2e_holder: cannot open the file, error %lu\n", GetLastError());
+        return 1;
+    }
+    HANDLE marker = CreateFileW(ready, GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
+                                FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (marker == INVALID_HANDLE_VALUE) {
+        std::fprintf(stderr, "e2e_holder: cannot create the ready file, error %lu\n", GetLastError());
+        return 1;
+    }
+    CloseHandle(marker);
+    const std::wstring stop = std::wstring(ready) + L".stop";
+    // Bounded, so that a runner that died cannot leave the file held for ever.
+    for (int i = 0; i < 600 && GetFileAttributesW(stop.c_str()) == INVALID_FILE_ATTRIBUTES; ++i) {
+        Sleep(100);
+    }
+    CloseHandle(held);
+    return 0;
+}
+
+int hide(const wchar_t* file) {
+    const DWORD attributes = GetFileAttributesW(file);
+    if (attributes == INVALID_FILE_ATTRIBUTES ||
+        !SetFileAttributesW(file, attributes | FILE_ATTRIBUTE_HIDDEN)) {
+        std::fprintf(stderr, "e2e_holder: cannot hide the file, error %lu\n", GetLastError());
+        return 1;
+    }
+    return 0;
+}
+
+}  // namespace
+
+int wmain(int argc, wchar_t** argv) {
+    const std::wstring mode = argc > 1 ? argv[1] : L"";
+    if (mode == L"hold" && argc == 4) return hold(argv[2], argv[3]);
+    if (mode == L"hide" && argc == 3) return hide(argv[2]);
+    std::fprintf(stderr, "usage: e2e_holder hold <file> <ready-file> | hide <file>\n");
+    return 2;
+}
