@@ -413,8 +413,8 @@ std::vector<std::uint8_t> ansi_data(const Value& value) {
     std::vector<std::uint8_t> out;
     out.reserve(units.size() + 1);
     for_each_code_point(units, [&](std::optional<char32_t> cp) {
-        const auto byte = cp ? code_point_to_cp1252(*cp) : std::nullopt;
-        out.push_back(byte ? *byte : static_cast<std::uint8_t>('?'));
+        const std::uint8_t unknown = '?';
+        out.push_back(cp ? code_point_to_cp1252(*cp).value_or(unknown) : unknown);
     });
     if (out.empty() || out.back() != 0) out.push_back(0);
     return out;
