@@ -12,19 +12,8 @@ runs=${RUNS:-10}
 work=$(mktemp -d "${BENCH_WORK_DIR:-${TMPDIR:-/tmp}}/bench.XXXXXX")
 trap 'rm -rf "$work"' EXIT
 
-"$root/scripts/make-sample-prefix" "$work/s" "$build" >/dev/null
 # Only the version 3.0 host: one box, answered OK, then the copy and the success box.
-cat > "$work/s/prefix/system.reg" <<'REG'
-WINE REGISTRY Version 2
-;; All keys relative to \\Machine
-
-#arch=win64
-
-[Software\\Microsoft\\Windows\\CurrentVersion\\App Paths\\quintrel.exe] 1796868773
-#time=1db2f6a3c1e5d20
-@="C:\\Programmi\\Quintrel\\quintrel.exe"
-"Path"="C:\\Programmi\\Quintrel"
-REG
+"$root/scripts/make-sample-prefix" --solo-30 "$work/s" "$build" >/dev/null
 exe=$work/s/Aggiornamento/AggiornaArchivio
 source=$work/s/Aggiornamento/Estr.bin
 folder=$work/s/prefix/drive_c/Programmi/Quintrel

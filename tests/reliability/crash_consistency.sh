@@ -16,21 +16,9 @@ trap 'rm -rf "$work"' EXIT
 failures=0
 fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
 
-"$src/scripts/make-sample-prefix" "$work/s" "$build" >/dev/null || { echo "FAIL: sample prefix"; exit 1; }
-cp "$exe" "$work/s/Aggiornamento/AggiornaArchivio"
 # Only the version 3.0 host: its box is the first one, so a piped "ok" starts the copy at once.
-cat > "$work/s/prefix/system.reg" <<'REG'
-WINE REGISTRY Version 2
-;; All keys relative to \\Machine
-
-#arch=win64
-
-[Software\\Microsoft\\Windows\\CurrentVersion\\App Paths\\quintrel.exe] 1796868773
-#time=1db2f6a3c1e5d20
-@="C:\\Programmi\\Quintrel\\quintrel.exe"
-"Path"="C:\\Programmi\\Quintrel"
-REG
-
+"$src/scripts/make-sample-prefix" --solo-30 "$work/s" "$build" >/dev/null || { echo "FAIL: sample prefix"; exit 1; }
+cp "$exe" "$work/s/Aggiornamento/AggiornaArchivio"
 folder=$work/s/prefix/drive_c/Programmi/Quintrel
 dest=$folder/Estr.bin
 source=$work/s/Aggiornamento/Estr.bin

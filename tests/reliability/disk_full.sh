@@ -23,20 +23,9 @@ if ! mount -t tmpfs -o size=4m tmpfs "$mnt" 2>"$work/mount.err"; then
   exit 77
 fi
 
-"$src/scripts/make-sample-prefix" "$work/s" "$build" >/dev/null || { echo "FAIL: sample prefix"; exit 1; }
-cp "$exe" "$work/s/Aggiornamento/AggiornaArchivio"
 # Only the version 3.0 host, whose drive C: is the small file system.
-cat > "$work/s/prefix/system.reg" <<'REG'
-WINE REGISTRY Version 2
-;; All keys relative to \\Machine
-
-#arch=win64
-
-[Software\\Microsoft\\Windows\\CurrentVersion\\App Paths\\quintrel.exe] 1796868773
-#time=1db2f6a3c1e5d20
-@="C:\\Programmi\\Quintrel\\quintrel.exe"
-"Path"="C:\\Programmi\\Quintrel"
-REG
+"$src/scripts/make-sample-prefix" --solo-30 "$work/s" "$build" >/dev/null || { echo "FAIL: sample prefix"; exit 1; }
+cp "$exe" "$work/s/Aggiornamento/AggiornaArchivio"
 folder=$mnt/drive_c/Programmi/Quintrel
 mkdir -p "$folder"
 cp "$work/s/prefix/drive_c/Programmi/Quintrel/quintrel.exe" "$folder/"
