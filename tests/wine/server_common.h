@@ -7,22 +7,17 @@
 // AGGIORNA_E2E_COM_LOG, or C:\aggiorna-e2e\com.log.
 #pragma once
 
-#include "platform/windows/com_interfaces.h"  // the Windows headers and the three interfaces
+#include "tests/windows/server/com_server.h"
 
 #include <cstdio>
 #include <initializer_list>
-#include <new>
 #include <string>
 
 namespace e2e {
 
-inline std::wstring text_of(BSTR text) {
-    return text ? std::wstring(text, SysStringLen(text)) : std::wstring();
-}
-
-inline BSTR make_bstr(const std::wstring& text) {
-    return SysAllocStringLen(text.data(), static_cast<UINT>(text.size()));
-}
+using test_com::hand_out;
+using test_com::make_bstr;
+using test_com::text_of;
 
 inline std::wstring hresult_text(HRESULT result) {
     wchar_t text[16];
@@ -85,42 +80,15 @@ inline void log_event(std::initializer_list<Item> items) {
 
 // An object of one interface derived from IDispatch. Creation and the last release are logged
 // under the class name; the IDispatch methods are there only to hold their places.
+// An object of one interface derived from IDispatch whose creation and last release are logged
+// under the class name.
 template <typename Interface>
-class Dispatch : public Interface {
+class Dispatch : public test_com::Dispatch<Interface> {
 public:
-    Dispatch(const IID& iid, const wchar_t* name) : iid_(iid), name_(name) {
+    Dispatch(const IID& iid, const wchar_t* name) : test_com::Dispatch<Interface>(iid), name_(name) {
         log_event({L"create", name_});
     }
-    virtual ~Dispatch() { log_event({L"release", name_}); }
-
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** out) override {
-        if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IDispatch) ||
-            IsEqualIID(riid, iid_)) {
-            *out = static_cast<Interface*>(this);
-            this->AddRef();
-            return S_OK;
-        }
-        *out = nullptr;
-        return E_NOINTERFACE;
-    }
-    ULONG STDMETHODCALLTYPE AddRef() override { return InterlockedIncrement(&references_); }
-    ULONG STDMETHODCALLTYPE Release() override {
-        const ULONG left = InterlockedDecrement(&references_);
-        if (left == 0) delete this;
-        return left;
-    }
-    HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* count) override {
-        *count = 0;
-        return S_OK;
-    }
-    HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override {
-        return E_NOTIMPL;
-    }
-    HRESULT STDMETHODCALLTYPE Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*,
-                                     EXCEPINFO*, UINT*) override {
-        return E_NOTIMPL;
-    }
+    ~Dispatch() override { log_event({L"release", name_}); }
 
 protected:
     // A method the program must never call: logged, so that a call through a wrong place in the
@@ -132,51 +100,7 @@ protected:
     const wchar_t* name() const { return name_; }
 
 private:
-    IID iid_;
     const wchar_t* name_;
-    LONG references_ = 1;
 };
-
-template <typename Object>
-class Factory final : public IClassFactory {
-public:
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** out) override {
-        if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IClassFactory)) {
-            *out = static_cast<IClassFactory*>(this);
-            AddRef();
-            return S_OK;
-        }
-        *out = nullptr;
-        return E_NOINTERFACE;
-    }
-    ULONG STDMETHODCALLTYPE AddRef() override { return InterlockedIncrement(&references_); }
-    ULONG STDMETHODCALLTYPE Release() override {
-        const ULONG left = InterlockedDecrement(&references_);
-        if (left == 0) delete this;
-        return left;
-    }
-    HRESULT STDMETHODCALLTYPE CreateInstance(IUnknown* outer, REFIID riid, void** out) override {
-        *out = nullptr;
-        if (outer != nullptr) return CLASS_E_NOAGGREGATION;
-        auto* object = new (std::nothrow) Object();
-        if (object == nullptr) return E_OUTOFMEMORY;
-        const HRESULT result = object->QueryInterface(riid, out);
-        object->Release();
-        return result;
-    }
-    HRESULT STDMETHODCALLTYPE LockServer(BOOL) override { return S_OK; }
-
-private:
-    LONG references_ = 1;
-};
-
-template <typename Object>
-HRESULT hand_out(REFIID riid, void** out) {
-    auto* factory = new (std::nothrow) Factory<Object>();
-    if (factory == nullptr) return E_OUTOFMEMORY;
-    const HRESULT result = factory->QueryInterface(riid, out);
-    factory->Release();
-    return result;
-}
 
 }  // namespace e2e
