@@ -8,13 +8,20 @@ for tool in wine Xvfb xdotool; do
   command -v "$tool" >/dev/null || { echo "SKIP: $tool missing"; exit 0; }
 done
 work=$(mktemp -d)
-display=:$(( 90 + $$ % 50 ))
-Xvfb "$display" -screen 0 1024x768x24 >/dev/null 2>&1 &
+# Xvfb picks a free display and writes its number: no clash with another test's display.
+Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$work/display" >/dev/null 2>&1 &
 xvfb=$!
-cleanup() { kill "$xvfb" 2>/dev/null; rm -rf "$work"; }
+program=
+cleanup() {
+  [ -n "$program" ] && kill "$program" 2>/dev/null
+  kill "$xvfb" 2>/dev/null
+  rm -rf "$work"
+}
 trap cleanup EXIT
-export DISPLAY=$display
-sleep 1
+trap 'exit 143' TERM INT
+for _ in $(seq 1 100); do grep -q . "$work/display" 2>/dev/null && break; sleep 0.1; done
+grep -q . "$work/display" || { echo "FAIL: Xvfb did not start"; exit 1; }
+export DISPLAY=:$(head -1 "$work/display")
 
 # A copy in a folder of its own, with no archive beside it: nothing may be written anyway.
 cp "$exe" "$work/AggiornaArchivio.exe"
@@ -38,5 +45,5 @@ boxes=$(grep -c 'MSGBOX_OnInit' "$work/trace")
 if ! grep -qF "L\"$expected\"" "$work/trace" || [ "$boxes" -ne 1 ]; then
   echo "FAIL: expected exactly the not-found box"; grep MSGBOX_OnInit "$work/trace"; exit 1
 fi
-[ "$(ls "$work")" = "$(printf 'AggiornaArchivio.exe\ntrace')" ] || { echo "FAIL: files written"; ls -a "$work"; exit 1; }
+[ "$(ls "$work")" = "$(printf 'AggiornaArchivio.exe\ndisplay\ntrace')" ] || { echo "FAIL: files written"; ls -a "$work"; exit 1; }
 echo "not-found box shown once, program ended"

@@ -224,31 +224,45 @@ class Esecuzione:
         def voce(v):
             return '"' + v.replace("\\", "\\\\").replace('"', '\\"') + '"'
 
-        righe = ["Windows Registry Editor Version 5.00", "",
-                 "[-HKEY_LOCAL_MACHINE\\Software\\Quibex]",
-                 "[-HKEY_LOCAL_MACHINE\\Software\\Microsoft\\Windows\\CurrentVersion\\App Paths\\quintrel.exe]"]
-        for clsid in (CLSID_AGGIORNAMENTO, CLSID_CIFRATORE, CLSID_DECODIFICATORE):
-            righe.append(f"[-HKEY_LOCAL_MACHINE\\Software\\Classes\\CLSID\\{clsid}]")
-        righe.append("")
+        # The program reads the hosts' keys in the 32-bit view, as the 32-bit host writes them (App
+        # Paths is shared between the views); COM looks up classes in the program's own view.
+        # Wine's 64-bit "reg import" ignores /reg:32 when it deletes a key: on the 64-bit path the
+        # 32-bit view's key is named through Wow6432Node, and the deletions go with the classes.
+        quibex = "Software\\Quibex" if self.args.bit == 32 else "Software\\Wow6432Node\\Quibex"
+        cancella = [f"[-HKEY_LOCAL_MACHINE\\{quibex}]",
+                    "[-HKEY_LOCAL_MACHINE\\Software\\Microsoft\\Windows\\CurrentVersion\\App Paths\\quintrel.exe]"]
+        cancella += [f"[-HKEY_LOCAL_MACHINE\\Software\\Classes\\CLSID\\{clsid}]"
+                     for clsid in (CLSID_AGGIORNAMENTO, CLSID_CIFRATORE, CLSID_DECODIFICATORE)]
+        host = []
         if self.sc.install_path is not None:
-            righe += ["[HKEY_LOCAL_MACHINE\\Software\\Quibex\\Quintrel! 4]",
-                      f'"InstallPath"={voce(self.sc.install_path)}', ""]
+            host += ["[HKEY_LOCAL_MACHINE\\Software\\Quibex\\Quintrel! 4]",
+                     f'"InstallPath"={voce(self.sc.install_path)}', ""]
         if self.sc.app_path is not None:
-            righe += ["[HKEY_LOCAL_MACHINE\\Software\\Microsoft\\Windows\\CurrentVersion\\App Paths\\quintrel.exe]",
-                      f"@={voce(self.sc.app_path)}", ""]
+            host += ["[HKEY_LOCAL_MACHINE\\Software\\Microsoft\\Windows\\CurrentVersion\\App Paths\\quintrel.exe]",
+                     f"@={voce(self.sc.app_path)}", ""]
+        classi = []
         server = {"aggiornamento": [("e2e_componente.dll", CLSID_AGGIORNAMENTO)],
                   "decodifica": [("e2e_decodifica.dll", CLSID_CIFRATORE),
                                  ("e2e_decodifica.dll", CLSID_DECODIFICATORE)]}
         for nome in self.sc.registrati:
             for dll, clsid in server[nome]:
-                righe += [f"[HKEY_LOCAL_MACHINE\\Software\\Classes\\CLSID\\{clsid}\\InprocServer32]",
-                          f"@={voce(CARTELLA_TEST + chr(92) + dll)}", '"ThreadingModel"="Apartment"', ""]
+                classi += [f"[HKEY_LOCAL_MACHINE\\Software\\Classes\\CLSID\\{clsid}\\InprocServer32]",
+                           f"@={voce(CARTELLA_TEST + chr(92) + dll)}", '"ThreadingModel"="Apartment"', ""]
+        if self.args.bit == 32:
+            self.importa(cancella + [""] + host + classi, 32)
+        else:
+            self.importa(cancella + [""] + classi, 64)
+            if host:
+                self.importa(host, 32)
+
+    def importa(self, righe, vista):
+        righe = ["Windows Registry Editor Version 5.00", ""] + righe
         file_reg = self.p.unix(CARTELLA_TEST + "\\scenario.reg")
         file_reg.write_bytes(b"\xff\xfe" + "\r\n".join(righe).encode("utf-16-le"))
-        # The 32-bit view, where the 32-bit program and its COM look (App Paths is shared).
-        stato, uscita = self.p.wine(["reg", "import", CARTELLA_TEST + "\\scenario.reg", "/reg:32"], timeout=60)
+        stato, uscita = self.p.wine(["reg", "import", CARTELLA_TEST + "\\scenario.reg", f"/reg:{vista}"],
+                                    timeout=60)
         if stato != 0:
-            raise Fallito("reg import failed: " + uscita)
+            raise Fallito(f"reg import (/reg:{vista}) failed: " + uscita)
 
     def cartelle(self):
         for cima in ("Programmi", "Aggiorna"):
@@ -532,6 +546,16 @@ def confronta(atteso, evento, precedente):
 
 
 # --- Main ----------------------------------------------------------------------------------------------
+def bit_programma(exe: Path) -> int:
+    """32 or 64, from the machine field of the program's PE header."""
+    dati = exe.read_bytes()[:4096]
+    pe = int.from_bytes(dati[0x3C:0x40], "little")
+    macchina = int.from_bytes(dati[pe + 4:pe + 6], "little")
+    if dati[:2] != b"MZ" or dati[pe:pe + 4] != b"PE\0\0" or macchina not in (0x14C, 0x8664):
+        raise SystemExit(f"{exe}: not a 32-bit or 64-bit x86 Windows program")
+    return 32 if macchina == 0x14C else 64
+
+
 def locale_italiano():
     r = subprocess.run(["locale", "-a"], stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, timeout=10)
     nomi = r.stdout.decode("utf-8", "replace").split()
@@ -551,6 +575,7 @@ def main():
     parser.add_argument("--verbose", action="store_true", help="time each step")
     parser.add_argument("nomi", nargs="*", help="scenarios to run (default: all)")
     args = parser.parse_args()
+    args.bit = bit_programma(args.exe)
     # Stopped from outside (a CI time limit): still end the prefix's processes and the display.
     signal.signal(signal.SIGTERM, lambda *_: sys.exit(143))
     global VERBOSE
@@ -574,7 +599,7 @@ def main():
     try:
         display = Display()
         prefisso = Prefisso(radice, locale_italiano(), display.nome)
-        log(f"== making the Wine prefix {prefisso.pfx} (display {display.nome})")
+        log(f"== making the Wine prefix {prefisso.pfx} (display {display.nome}; {args.bit}-bit program)")
         prefisso.crea()
         cartella = prefisso.unix(CARTELLA_TEST)
         cartella.mkdir(parents=True, exist_ok=True)
