@@ -51,21 +51,52 @@ std::string ansi_to_utf8(std::string_view ansi) {
     return to_utf8(multi_byte_to_wide(CP_ACP, 0, ansi, ok));
 }
 
-std::optional<std::string> utf8_to_ansi(std::string_view utf8) {
+CodePageArguments code_page_arguments(std::uint32_t code_page) {
+    switch (code_page) {
+        case CP_UTF8:
+            // Every character has its bytes in UTF-8; only an unpaired surrogate has none.
+            return {WC_ERR_INVALID_CHARS, false};
+        case CP_UTF7:
+        case 42:     // Symbol
+        case 54936:  // GB18030
+        case 50220: case 50221: case 50222: case 50225: case 50227: case 50229:  // ISO-2022, HZ
+        case 57002: case 57003: case 57004: case 57005: case 57006:  // ISCII
+        case 57007: case 57008: case 57009: case 57010: case 57011:
+            return {0, false};
+        default:
+            return {WC_NO_BEST_FIT_CHARS, true};
+    }
+}
+
+std::optional<std::string> utf8_to_code_page(std::string_view utf8, std::uint32_t code_page) {
     bool ok = false;
     const std::wstring wide = multi_byte_to_wide(CP_UTF8, MB_ERR_INVALID_CHARS, utf8, ok);
     if (!ok) return std::nullopt;
     if (wide.empty()) return std::string();
+    const CodePageArguments arguments = code_page_arguments(code_page);
     const int length = static_cast<int>(wide.size());
     BOOL used_default = FALSE;
-    const int needed = WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, wide.data(), length,
-                                           nullptr, 0, nullptr, &used_default);
+    BOOL* const used_default_out = arguments.asks_used_default ? &used_default : nullptr;
+    const int needed = WideCharToMultiByte(code_page, arguments.flags, wide.data(), length,
+                                           nullptr, 0, nullptr, used_default_out);
     if (needed <= 0 || used_default) return std::nullopt;
-    std::string ansi(static_cast<std::size_t>(needed), '\0');
-    WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, wide.data(), length, ansi.data(), needed,
-                        nullptr, &used_default);
-    if (used_default) return std::nullopt;
-    return ansi;
+    std::string converted(static_cast<std::size_t>(needed), '\0');
+    if (WideCharToMultiByte(code_page, arguments.flags, wide.data(), length, converted.data(),
+                            needed, nullptr, used_default_out) != needed ||
+        used_default) {
+        return std::nullopt;
+    }
+    // Without the default-character report, a character the code page lacks shows only as a
+    // text that does not read back the same.
+    if (!arguments.asks_used_default &&
+        multi_byte_to_wide(code_page, 0, converted, ok) != wide) {
+        return std::nullopt;
+    }
+    return converted;
+}
+
+std::optional<std::string> utf8_to_ansi(std::string_view utf8) {
+    return utf8_to_code_page(utf8, GetACP());
 }
 
 std::string native_detail(std::string_view call, std::uint32_t native_error,

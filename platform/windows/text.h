@@ -18,8 +18,20 @@ std::string to_utf8(std::wstring_view wide);
 // page's default character, as every ANSI program sees them).
 std::string ansi_to_utf8(std::string_view ansi);
 // UTF-8 to the ANSI code page; nullopt when the text is not valid UTF-8 or holds a character the
-// code page has no exact byte for (no best-fit, no "?").
+// code page has no exact byte for (no best-fit, no "?"). The ANSI code page may be UTF-8 itself
+// (the Windows option "Beta: Unicode UTF-8 for worldwide language support").
 std::optional<std::string> utf8_to_ansi(std::string_view utf8);
+// The same into any code page.
+std::optional<std::string> utf8_to_code_page(std::string_view utf8, std::uint32_t code_page);
+
+// The arguments WideCharToMultiByte accepts for a code page: UTF-8 refuses every flag but
+// WC_ERR_INVALID_CHARS, and it, UTF-7 and the stateful code pages refuse the default-character
+// arguments; any other call to them fails.
+struct CodePageArguments {
+    std::uint32_t flags;
+    bool asks_used_default;  // whether lpUsedDefaultChar may be given
+};
+CodePageArguments code_page_arguments(std::uint32_t code_page);
 
 // "call failed with Windows error N for 'path'": the detail kept in an Error.
 std::string native_detail(std::string_view call, std::uint32_t native_error,
