@@ -1,5 +1,7 @@
 #!/usr/bin/env bash
-# Checks the built AggiornaArchivio.exe: only Windows' own DLLs imported, hardening flags set.
+# Checks the built AggiornaArchivio.exe: only Windows' own DLLs imported, hardening flags and
+# terminal-server awareness set, Windows Vista (6.0) as the oldest system in the header and no
+# import newer than that, and the manifest and the complete version resource.
 # Usage: check_exe.sh path/to/AggiornaArchivio.exe [build folder]
 set -euo pipefail
 exe=$1
@@ -31,7 +33,7 @@ while read -r dll; do
   shopt -u nocasematch
 done < <(sed -n 's/^[[:space:]]*DLL Name: //p' <<<"$headers")
 
-flags=(DYNAMIC_BASE NX_COMPAT)
+flags=(DYNAMIC_BASE NX_COMPAT TERMINAL_SERVICE_AWARE)
 [ "$bits" = 64 ] && flags+=(HIGH_ENTROPY_VA)
 for flag in "${flags[@]}"; do
   if grep -qw "$flag" <<<"$headers"; then
@@ -41,12 +43,51 @@ for flag in "${flags[@]}"; do
   fi
 done
 
+# Windows Vista (6.0): the oldest system the program runs on, as operating-system and subsystem
+# version; lower, Windows would apply compatibility behaviour meant for older programs.
+for field in OSystemVersion SubsystemVersion; do
+  major=$(sed -n "s/^Major$field[[:space:]]*//p" <<<"$headers")
+  minor=$(sed -n "s/^Minor$field[[:space:]]*//p" <<<"$headers")
+  if [ "$major.$minor" = 6.0 ]; then
+    echo "$field $major.$minor"
+  else
+    echo "FAIL: $field is $major.$minor, not 6.0"; status=1
+  fi
+done
+# Calls newer than Vista must be looked up at run time, never imported: an import Windows lacks
+# stops the program before it starts.
+for function in SetDefaultDllDirectories AddDllDirectory RemoveDllDirectory; do
+  if grep -qw "$function" <<<"$headers"; then
+    echo "FAIL: imports $function (Windows 8, or KB2533623): look it up at run time"; status=1
+  fi
+done
+
 # A GUI program (no console window) with its manifest and version resource.
 grep -q 'Subsystem[[:space:]]*00000002' <<<"$headers" || { echo "FAIL: not a Windows GUI program"; status=1; }
 grep -q '\.rsrc' <<<"$("$objdump" -h "$exe")" || { echo "FAIL: no resources"; status=1; }
 grep -q 'Microsoft.Windows.Common-Controls' "$exe" || { echo "FAIL: no manifest"; status=1; }
 if grep -q '<requestedExecutionLevel\|<trustInfo' "$exe"; then echo "FAIL: the manifest asks for an execution level"; status=1; fi
-strings -el "$exe" | grep -qx 'Aggiornamento Archivio' || { echo "FAIL: no FileDescription"; status=1; }
-strings -el "$exe" | grep -qx 'Aggiorna Archivio' || { echo "FAIL: no ProductName"; status=1; }
+# Each string of the version resource: its key in UTF-16, the padding to 32 bits, its value.
+python3 - "$exe" <<'PY' || status=1
+import re, sys
+data = open(sys.argv[1], "rb").read()
+expected = {
+    "CompanyName": "Quibex", "FileDescription": "Aggiornamento Archivio",
+    "FileVersion": "1.0.0.0", "InternalName": "AggiornaArchivio",
+    "LegalCopyright": "\u00a9 2026 Quibex", "OriginalFilename": "AggiornaArchivio.exe",
+    "ProductName": "Aggiorna Archivio", "ProductVersion": "1.0.0.0",
+}
+failed = False
+for key, value in expected.items():
+    found = re.search(re.escape((key + "\0").encode("utf-16-le")) + b"(?:\0\0)?" +
+                      b"((?:[^\0].|\0[^\0])*?)\0\0", data, re.S)
+    got = found.group(1).decode("utf-16-le", "replace") if found else None
+    if got == value:
+        print(f"version resource {key}: {got}")
+    else:
+        print(f"FAIL: version resource {key} is {got!r}, not {value!r}")
+        failed = True
+sys.exit(1 if failed else 0)
+PY
 
 exit $status
