@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "platform/windows/com_interfaces.h"
+#include "platform/windows/dll_search.h"
 #include "platform/windows/handles.h"
 #include "platform/windows/text.h"
 
@@ -41,6 +42,9 @@ std::string from_bstr(BSTR text) {
 template <typename Interface>
 ComPtr<Interface> create(const CLSID& clsid, const IID& iid, const char* name) {
     ComPtr<Interface> object;
+    // The server may import private DLLs from its own folder, which the restricted search path
+    // would not look in; later creations find the server already loaded.
+    const DllFolder server_folder(registered_server_folder(clsid));
     const HRESULT result = CoCreateInstance(clsid, nullptr,
                                             CLSCTX_INPROC_SERVER | CLSCTX_LOCAL_SERVER, iid,
                                             object.put_void());

@@ -1,6 +1,7 @@
 // The program's entry point on Windows: hardened start, COM apartment, the update run.
 #include "platform/platform.h"
 #include "platform/windows/components.h"
+#include "platform/windows/dll_search.h"
 #include "platform/windows/files.h"
 #include "platform/windows/locale.h"
 #include "platform/windows/message_boxes.h"
@@ -10,27 +11,11 @@
 #include "platform/windows/win.h"
 #include "update/aggiornamento.h"
 
-namespace {
-
-// DLLs loaded later (by COM, the shell, a component) come from System32 only, never from the
-// download folder the program is usually started from. Looked up by name, because Windows
-// before 8 (and 7 without KB2533623) lacks the call; there the program runs on without it.
-void restrict_dll_search() {
-    HMODULE kernel32 = GetModuleHandleW(L"kernel32.dll");
-    if (kernel32 == nullptr) return;
-    using SetDefaultDllDirectoriesFn = BOOL(WINAPI*)(DWORD);
-    auto set_default = reinterpret_cast<SetDefaultDllDirectoriesFn>(
-        reinterpret_cast<void (*)()>(GetProcAddress(kernel32, "SetDefaultDllDirectories")));
-    if (set_default != nullptr) set_default(LOAD_LIBRARY_SEARCH_SYSTEM32);
-}
-
-}  // namespace
-
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
-    restrict_dll_search();
+    aggiorna::windows::restrict_dll_search();
     const bool com_initialized = SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED));
 
-    aggiorna::windows::WindowsProcess process(com_initialized);
+    aggiorna::windows::WindowsProcess process;
     try {
         aggiorna::windows::WindowsRegistry registry;
         aggiorna::windows::WindowsMessageBoxes boxes;
@@ -43,5 +28,8 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
     } catch (...) {
         // The run handles its own failures; anything escaping it still ends the process quietly.
     }
-    process.end_process();
+    // The run ends the process itself (WindowsProcess, apartment left open). Only an exception
+    // escaping it comes here, after unwinding has released every component object.
+    if (com_initialized) CoUninitialize();
+    ExitProcess(0);
 }

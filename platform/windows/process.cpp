@@ -1,13 +1,10 @@
-// The end of the process: CoUninitialize for the apartment opened at start, then ExitProcess.
+// The end of the process where the run stops short: ExitProcess alone.
 #include "platform/windows/process.h"
 
 #include "platform/windows/win.h"
 
 namespace aggiorna::windows {
 
-void WindowsProcess::end_process() {
-    if (com_initialized_) CoUninitialize();
-    ExitProcess(0);
-}
+void WindowsProcess::end_process() { ExitProcess(0); }
 
 }  // namespace aggiorna::windows

@@ -1,4 +1,4 @@
-// The end of the process: the COM apartment closed, then ExitProcess.
+// The end of the process where the run stops short: ExitProcess alone.
 #pragma once
 
 #include "platform/platform.h"
@@ -7,12 +7,11 @@ namespace aggiorna::windows {
 
 class WindowsProcess final : public Process {
 public:
-    // `com_initialized`: whether this thread's CoInitialize succeeded and must be balanced.
-    explicit WindowsProcess(bool com_initialized) : com_initialized_(com_initialized) {}
+    // The COM apartment is left open: the run may end with component objects still alive (the
+    // in-use message, the settings-file messages), and closing it would unload their DLLs under
+    // them; a DLL built with the host's tools may crash while unloading. Windows reclaims the
+    // apartment with the process.
     [[noreturn]] void end_process() override;
-
-private:
-    bool com_initialized_;
 };
 
 }  // namespace aggiorna::windows

@@ -1,0 +1,104 @@
+// The process DLL search path over SetDefaultDllDirectories, AddDllDirectory and
+// RemoveDllDirectory, looked up by name: Windows 8 has them, Vista and 7 only with KB2533623.
+#include "platform/windows/dll_search.h"
+
+#include <vector>
+
+namespace aggiorna::windows {
+namespace {
+
+template <typename Function>
+Function kernel32_function(const char* name) {
+    HMODULE kernel32 = GetModuleHandleW(L"kernel32.dll");
+    if (kernel32 == nullptr) return nullptr;
+    return reinterpret_cast<Function>(
+        reinterpret_cast<void (*)()>(GetProcAddress(kernel32, name)));
+}
+
+struct KeyCloser {
+    HKEY key;
+    ~KeyCloser() { RegCloseKey(key); }
+};
+
+std::wstring expanded(const std::wstring& text) {
+    const DWORD needed = ExpandEnvironmentStringsW(text.c_str(), nullptr, 0);
+    if (needed == 0) return text;
+    std::wstring result(needed, L'\0');
+    const DWORD written = ExpandEnvironmentStringsW(text.c_str(), result.data(), needed);
+    if (written == 0 || written > needed) return text;
+    result.resize(written - 1);  // without the terminator
+    return result;
+}
+
+std::wstring unquoted(const std::wstring& text) {
+    const std::size_t first = text.find_first_not_of(L" \t");
+    if (first == std::wstring::npos) return {};
+    if (text[first] == L'"') {
+        const std::size_t close = text.find(L'"', first + 1);
+        return text.substr(first + 1, close == std::wstring::npos ? std::wstring::npos
+                                                                   : close - first - 1);
+    }
+    const std::size_t last = text.find_last_not_of(L" \t");
+    return text.substr(first, last - first + 1);
+}
+
+std::wstring folder_of(const std::wstring& path) {
+    const std::size_t separator = path.find_last_of(L"\\/");
+    if (separator == std::wstring::npos) return {};
+    // "C:\server.dll" lies in the root "C:\", not in "C:" (the current folder of drive C:).
+    if (separator == 2 && path[1] == L':') return path.substr(0, 3);
+    return path.substr(0, separator);
+}
+
+}  // namespace
+
+bool restrict_dll_search() {
+    using SetDefaultDllDirectoriesFn = BOOL(WINAPI*)(DWORD);
+    const auto set_default =
+        kernel32_function<SetDefaultDllDirectoriesFn>("SetDefaultDllDirectories");
+    return set_default != nullptr &&
+           set_default(LOAD_LIBRARY_SEARCH_SYSTEM32 | LOAD_LIBRARY_SEARCH_USER_DIRS) != FALSE;
+}
+
+std::wstring registered_server_folder(const CLSID& clsid) {
+    wchar_t class_id[40] = {};
+    if (StringFromGUID2(clsid, class_id, 40) == 0) return {};
+    const std::wstring name = std::wstring(L"CLSID\\") + class_id + L"\\InprocServer32";
+    HKEY key = nullptr;
+    if (RegOpenKeyExW(HKEY_CLASSES_ROOT, name.c_str(), 0, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS) {
+        return {};
+    }
+    const KeyCloser closer{key};
+    DWORD type = 0;
+    DWORD size = 0;
+    if (RegQueryValueExW(key, nullptr, nullptr, &type, nullptr, &size) != ERROR_SUCCESS ||
+        (type != REG_SZ && type != REG_EXPAND_SZ)) {
+        return {};
+    }
+    std::vector<wchar_t> data(size / sizeof(wchar_t) + 1, L'\0');
+    size = static_cast<DWORD>(data.size() * sizeof(wchar_t));
+    if (RegQueryValueExW(key, nullptr, nullptr, &type, reinterpret_cast<BYTE*>(data.data()),
+                         &size) != ERROR_SUCCESS) {
+        return {};
+    }
+    // A stored string may or may not carry its terminator; the text ends at the first NUL.
+    std::wstring path(data.data());
+    if (type == REG_EXPAND_SZ) path = expanded(path);
+    return folder_of(unquoted(path));
+}
+
+DllFolder::DllFolder(const std::wstring& folder) {
+    if (folder.empty()) return;
+    using AddDllDirectoryFn = void*(WINAPI*)(PCWSTR);
+    const auto add = kernel32_function<AddDllDirectoryFn>("AddDllDirectory");
+    if (add != nullptr) cookie_ = add(folder.c_str());
+}
+
+DllFolder::~DllFolder() {
+    if (cookie_ == nullptr) return;
+    using RemoveDllDirectoryFn = BOOL(WINAPI*)(void*);
+    const auto remove = kernel32_function<RemoveDllDirectoryFn>("RemoveDllDirectory");
+    if (remove != nullptr) remove(cookie_);
+}
+
+}  // namespace aggiorna::windows
