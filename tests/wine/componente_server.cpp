@@ -3,9 +3,17 @@
 // CompletaAggiornamento logs the folder it receives and what the run has placed there by then
 // ("Estr.bi_" and "bl.bin": their sizes, -1 for a missing file), shows nothing and returns the
 // status in AGGIORNA_E2E_COMPLETA_HRESULT (hexadecimal), S_OK when that is not set.
+//
+// Built with E2E_AIUTO, it is a component whose server imports a private DLL kept in its own
+// folder (aiuto.cpp), as components built with the host's tools do: CompletaAggiornamento then
+// also hands the folder to that DLL, which logs it.
 #include <cwchar>
 
 #include "tests/wine/server_common.h"
+
+#ifdef E2E_AIUTO
+extern "C" __declspec(dllimport) void e2e_aiuto(const wchar_t* folder);
+#endif
 
 namespace {
 
@@ -36,11 +44,20 @@ public:
         const HRESULT result = status_asked();
         e2e::log_event({L"CompletaAggiornamento", folder, e2e::Raw{files},
                         e2e::hresult_text(result)});
+#ifdef E2E_AIUTO
+        e2e_aiuto(folder.c_str());
+#endif
         return result;
     }
 };
 
 }  // namespace
+
+#ifdef E2E_AIUTO
+constexpr const wchar_t* kNomeDll = L"e2e_componente_aiuto";
+#else
+constexpr const wchar_t* kNomeDll = L"e2e_componente";
+#endif
 
 extern "C" HRESULT STDAPICALLTYPE DllGetClassObject(REFCLSID clsid, REFIID riid, void** out) {
     if (IsEqualCLSID(clsid, aggiorna::windows::kClsidComponenteAggiornamento)) {
@@ -51,4 +68,9 @@ extern "C" HRESULT STDAPICALLTYPE DllGetClassObject(REFCLSID clsid, REFIID riid,
 }
 
 // Stays loaded for the life of the process: the log must see every release.
-extern "C" HRESULT STDAPICALLTYPE DllCanUnloadNow() { return S_FALSE; }
+extern "C" HRESULT STDAPICALLTYPE DllCanUnloadNow() { return e2e::can_unload_now(kNomeDll); }
+
+extern "C" BOOL WINAPI DllMain(HINSTANCE, DWORD reason, void* reserved) {
+    e2e::note_detach(kNomeDll, reason, reserved);
+    return TRUE;
+}

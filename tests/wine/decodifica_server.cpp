@@ -99,6 +99,8 @@ public:
 
 }  // namespace
 
+constexpr const wchar_t* kNomeDll = L"e2e_decodifica";
+
 extern "C" HRESULT STDAPICALLTYPE DllGetClassObject(REFCLSID clsid, REFIID riid, void** out) {
     if (IsEqualCLSID(clsid, aggiorna::windows::kClsidCifratore)) {
         return e2e::hand_out<Cifratore>(riid, out);
@@ -111,4 +113,9 @@ extern "C" HRESULT STDAPICALLTYPE DllGetClassObject(REFCLSID clsid, REFIID riid,
 }
 
 // Stays loaded for the life of the process: the log must see every release.
-extern "C" HRESULT STDAPICALLTYPE DllCanUnloadNow() { return S_FALSE; }
+extern "C" HRESULT STDAPICALLTYPE DllCanUnloadNow() { return e2e::can_unload_now(kNomeDll); }
+
+extern "C" BOOL WINAPI DllMain(HINSTANCE, DWORD reason, void* reserved) {
+    e2e::note_detach(kNomeDll, reason, reserved);
+    return TRUE;
+}

@@ -12,7 +12,8 @@
 #
 # Usage: e2e.py --exe AggiornaArchivio.exe --bin DIR --scrivi-dati PATH --out DIR [--verbose]
 #               [--keep-prefix] [names...]
-#   --bin holds e2e_componente.dll, e2e_decodifica.dll and e2e_holder.exe; --out receives, per
+#   --bin holds e2e_componente.dll, e2e_decodifica.dll, e2e_holder.exe and, in its folder
+#   "componente", e2e_componente_aiuto.dll with the e2e_aiuto.dll it imports; --out receives, per
 #   scenario, box-N.png, trace.txt (the program's Wine output), com.log and errors.txt.
 #   AGGIORNA_E2E_WINEDEBUG replaces the program's WINEDEBUG (it must keep +msgbox).
 # Prints one line per scenario and a last line "N passed, N failed"; exit status 1 on a failure.
@@ -37,6 +38,10 @@ CLSID_AGGIORNAMENTO = "{438870EE-520F-11D5-BDD5-004033A00C30}"
 CLSID_CIFRATORE = "{957766AF-14CE-11D2-95CA-0000B43369D3}"
 CLSID_DECODIFICATORE = "{957766B5-14CE-11D2-95CA-0000B43369D3}"
 CARTELLA_TEST = "C:\\aggiorna-e2e"  # the servers, the holder, the COM log, the holder's markers
+# The update component in a folder of its own, beside the private DLL its server imports.
+SERVER_CARTELLA_PROPRIA = "componente\\e2e_componente_aiuto.dll"
+FILE_DI_PROVA = ["e2e_componente.dll", "e2e_decodifica.dll", "e2e_holder.exe",
+                 "componente/e2e_componente_aiuto.dll", "componente/e2e_aiuto.dll"]
 LOG_COM = CARTELLA_TEST + "\\com.log"
 
 ATTESA_PRIMO_BOX = 40.0    # the program's start under a warm wineserver takes one to three seconds
@@ -242,6 +247,7 @@ class Esecuzione:
                      f"@={voce(self.sc.app_path)}", ""]
         classi = []
         server = {"aggiornamento": [("e2e_componente.dll", CLSID_AGGIORNAMENTO)],
+                  "aggiornamento_cartella_propria": [(SERVER_CARTELLA_PROPRIA, CLSID_AGGIORNAMENTO)],
                   "decodifica": [("e2e_decodifica.dll", CLSID_CIFRATORE),
                                  ("e2e_decodifica.dll", CLSID_DECODIFICATORE)]}
         for nome in self.sc.registrati:
@@ -442,6 +448,13 @@ class Esecuzione:
         if file_log.exists():
             shutil.copyfile(file_log, self.uscita / "com.log")
             eventi = [json.loads(r) for r in file_log.read_text("ascii").splitlines() if r.strip()]
+        # The program ends with ExitProcess alone: no DLL is asked to unload (CoUninitialize) or
+        # unloaded under its objects.
+        for evento in eventi:
+            if evento[0] in ("DllCanUnloadNow", "unload"):
+                self.errori.append(f"COM log: {evento[1]} was {'asked to unload' if evento[0] == 'DllCanUnloadNow' else 'unloaded'}"
+                                   " before the process ended (the apartment was closed)")
+        eventi = [e for e in eventi if e[0] not in ("DllCanUnloadNow", "unload")]
         attesi = []
         for voce in self.sc.com:
             attesi += lettura_attesa() if voce == S.LETTURA else [voce]
@@ -535,6 +548,11 @@ def confronta(atteso, evento, precedente):
         if evento[3] != OK_HR or evento[2] != atteso[1]:
             return f"decoded {mostra(evento[2])} ({evento[3]}), expected {mostra(atteso[1])}"
         return None
+    if nome == "aiuto":
+        # The component's private DLL, called by CompletaAggiornamento just before.
+        if precedente is None or precedente[0] != "CompletaAggiornamento" or evento[1] != atteso[1]:
+            return f"expected {riassunto(atteso)} after CompletaAggiornamento, got {riassunto(evento)}"
+        return None
     if nome == "CompletaAggiornamento":
         if evento[1] != atteso[1]:
             return f"CompletaAggiornamento got folder {mostra(evento[1])}, expected {mostra(atteso[1])}"
@@ -603,7 +621,8 @@ def main():
         prefisso.crea()
         cartella = prefisso.unix(CARTELLA_TEST)
         cartella.mkdir(parents=True, exist_ok=True)
-        for nome in ("e2e_componente.dll", "e2e_decodifica.dll", "e2e_holder.exe"):
+        for nome in FILE_DI_PROVA:
+            (cartella / nome).parent.mkdir(parents=True, exist_ok=True)
             shutil.copyfile(args.bin / nome, cartella / nome)
         log(f"   prefix ready in {time.monotonic() - inizio:.1f} s")
         for sc in scelti:

@@ -115,6 +115,11 @@ def completa(cartella):
     return ("CompletaAggiornamento", cartella)
 
 
+def aiuto(cartella):
+    """The update component's private DLL, called with the folder CompletaAggiornamento got."""
+    return ("aiuto", cartella)
+
+
 @dataclass
 class Scenario:
     nome: str
@@ -212,6 +217,12 @@ SCENARI = [
              "only 4, update component not registered: both files written, no box after OK",
              install_path=CARTELLA_4, registrati=("decodifica",),
              boxes=[Box(TITOLO, CONFERMA_4, OK)], scritti=V4_SCRITTI, com=[LETTURA]),
+    Scenario("componente_con_dll_propria",
+             "only 4, the update component's server imports a DLL from its own folder (neither the "
+             "program's nor System32): created and called, its DLL called too",
+             install_path=CARTELLA_4, registrati=("aggiornamento_cartella_propria", "decodifica"),
+             boxes=[Box(TITOLO, CONFERMA_4, OK)], scritti=V4_SCRITTI,
+             com=[CREA_AGG, LETTURA, completa(CARTELLA_4), aiuto(CARTELLA_4), RILASCIA_AGG]),
     Scenario("completa_fallisce",
              "both, CompletaAggiornamento fails: no box of the run for it, the 3.0 box follows",
              install_path=CARTELLA_4, app_path=STD_30, env={"AGGIORNA_E2E_COMPLETA_HRESULT": "80004005"},

@@ -78,8 +78,19 @@ inline void log_event(std::initializer_list<Item> items) {
     CloseHandle(file);
 }
 
-// An object of one interface derived from IDispatch. Creation and the last release are logged
-// under the class name; the IDispatch methods are there only to hold their places.
+// DllCanUnloadNow, asked by COM when the apartment closes (CoUninitialize), and an unload while
+// the process goes on (FreeLibrary; at ExitProcess DllMain is told the process is ending) are
+// logged under the DLL's name. The program ends with ExitProcess alone, its apartment open, so
+// neither may show in a log. The DLL answers that it stays loaded.
+inline HRESULT can_unload_now(const wchar_t* dll) {
+    log_event({L"DllCanUnloadNow", dll});
+    return S_FALSE;
+}
+
+inline void note_detach(const wchar_t* dll, DWORD reason, void* reserved) {
+    if (reason == DLL_PROCESS_DETACH && reserved == nullptr) log_event({L"unload", dll});
+}
+
 // An object of one interface derived from IDispatch whose creation and last release are logged
 // under the class name.
 template <typename Interface>
