@@ -11,10 +11,12 @@
 # goes on (it waits for a withdrawal that only a manager would confirm): most of a scenario's time.
 #
 # Usage: e2e.py --exe AggiornaArchivio.exe --bin DIR --scrivi-dati PATH --out DIR [--verbose]
-#               [--keep-prefix] [names...]
+#               [--keep-prefix] [--window-frames] [names...]
 #   --bin holds e2e_componente.dll, e2e_decodifica.dll, e2e_holder.exe and, in its folder
 #   "componente", e2e_componente_aiuto.dll with the e2e_aiuto.dll it imports; --out receives, per
 #   scenario, box-N.png, trace.txt (the program's Wine output), com.log and errors.txt.
+#   --window-frames: Wine draws each box's title bar itself (there is no window manager) with
+#   Wine's own fonts, so that each box-N.png looks like the box on Windows (for pictures).
 #   AGGIORNA_E2E_WINEDEBUG replaces the program's WINEDEBUG (it must keep +msgbox).
 # Prints one line per scenario and a last line "N passed, N failed"; exit status 1 on a failure.
 import argparse
@@ -107,7 +109,7 @@ class Prefisso:
             except subprocess.TimeoutExpired:
                 pass
 
-    def crea(self):
+    def crea(self, cornici=False):
         self.avvia_server()
         with open(self.radice / "wineboot.log", "wb") as out:
             r = subprocess.run(["wineboot", "-i"], env=self.env, stdout=out, stderr=out,
@@ -115,6 +117,24 @@ class Prefisso:
         if r.returncode != 0:
             fine = (self.radice / "wineboot.log").read_text("utf-8", "replace").splitlines()[-15:]
             raise Fallito("wineboot -i failed:\n" + "\n".join(fine))
+        if cornici:
+            self.cornici()
+
+    def cornici(self):
+        # Undecorated windows get their frame and caption from Wine, not from a window manager.
+        stato, uscita = self.wine(["reg", "add", "HKCU\\Software\\Wine\\X11 Driver", "/v", "Decorated",
+                                   "/d", "N", "/f"], timeout=60)
+        if stato != 0:
+            raise Fallito("cannot turn off window decorations: " + uscita)
+        # The caption's buttons need Marlett, and boxes look as on Windows in Tahoma (fonts-wine).
+        # The prefix's font folder is read by every Wine process that starts after this one.
+        fonts = self.pfx / "drive_c" / "windows" / "Fonts"
+        for nome in ("marlett.ttf", "tahoma.ttf", "tahomabd.ttf"):
+            origine = Path("/usr/share/wine/fonts") / nome
+            if origine.exists():
+                shutil.copyfile(origine, fonts / nome)
+        self.ferma_server()
+        self.avvia_server()
 
 
 # --- The display -------------------------------------------------------------------------------------
@@ -590,6 +610,8 @@ def main():
     parser.add_argument("--scrivi-dati", required=True, type=Path)
     parser.add_argument("--out", required=True, type=Path)
     parser.add_argument("--keep-prefix", action="store_true")
+    parser.add_argument("--window-frames", action="store_true",
+                        help="boxes with their title bars, drawn by Wine, for pictures")
     parser.add_argument("--verbose", action="store_true", help="time each step")
     parser.add_argument("nomi", nargs="*", help="scenarios to run (default: all)")
     args = parser.parse_args()
@@ -618,7 +640,7 @@ def main():
         display = Display()
         prefisso = Prefisso(radice, locale_italiano(), display.nome)
         log(f"== making the Wine prefix {prefisso.pfx} (display {display.nome}; {args.bit}-bit program)")
-        prefisso.crea()
+        prefisso.crea(args.window_frames)
         cartella = prefisso.unix(CARTELLA_TEST)
         cartella.mkdir(parents=True, exist_ok=True)
         for nome in FILE_DI_PROVA:
