@@ -1,46 +1,258 @@
-// Parsing of Wine's registry text format and conversion of its values to what Windows delivers.
+// Wine's registry text format, read as Wine's loader reads it, and its values as Windows delivers them.
 #include "platform/portable/wine_reg_parse.h"
+
+#include <array>
+#include <cerrno>
+#include <cstring>
+#include <unistd.h>
 
 #include "platform/portable/cp1252.h"
 
 namespace aggiorna::portable::wine_reg {
 namespace {
 
-int hex_digit(char c) {
+constexpr std::uint64_t kHashStart = 0xcbf29ce484222325u;
+constexpr std::uint64_t kHashFactor = 0x100000001b3u;
+constexpr std::size_t kMaxPath = 32 * 1024;  // bytes of a canonical key path that are noted
+
+int hex_value(int c) {
     if (c >= '0' && c <= '9') return c - '0';
     if (c >= 'a' && c <= 'f') return c - 'a' + 10;
     if (c >= 'A' && c <= 'F') return c - 'A' + 10;
     return -1;
 }
 
-bool is_blank(char c) { return c == ' ' || c == '\t' || c == '\r'; }
+// The blanks of the C library's isspace, the line end aside (at() hides it).
+bool is_blank(int c) { return c == ' ' || c == '\t' || c == '\v' || c == '\f' || c == '\r'; }
 
-std::string_view trim(std::string_view s) {
-    while (!s.empty() && (is_blank(s.front()) || s.front() == '\n')) s.remove_prefix(1);
-    while (!s.empty() && (is_blank(s.back()) || s.back() == '\n')) s.remove_suffix(1);
-    return s;
+void skip_blanks(Cursor& c) {
+    while (is_blank(at(c))) c.skip();
 }
 
-bool starts_with(std::string_view s, std::string_view prefix) {
-    return s.substr(0, prefix.size()) == prefix;
+bool starts_with(Cursor& c, std::string_view tag) {
+    for (std::size_t i = 0; i < tag.size(); ++i)
+        if (at(c, i) != static_cast<unsigned char>(tag[i])) return false;
+    return true;
 }
 
-// A hex number at `pos` (at most `max_digits` digits); nullopt when there is none.
-std::optional<std::uint32_t> read_hex(std::string_view s, std::size_t& pos, int max_digits) {
-    std::uint32_t v = 0;
-    int n = 0;
-    while (n < max_digits && pos < s.size() && hex_digit(s[pos]) >= 0) {
-        v = v * 16 + static_cast<std::uint32_t>(hex_digit(s[pos]));
-        ++pos;
-        ++n;
+enum class Step { unit, end, line_end };
+
+// One character of an escaped string, as Wine's parse_strW reads it: its UTF-16 units appended to
+// `out`; `end` consumes the unescaped terminator; `line_end` means the line ended first. An
+// invalid UTF-8 sequence is dropped.
+Step next_char(Cursor& c, char terminator, std::u16string& out) {
+    for (;;) {
+        int b = at(c);
+        if (b < 0) return Step::line_end;
+        if (b == static_cast<unsigned char>(terminator)) {
+            c.skip();
+            return Step::end;
+        }
+        if (b == '\\') {
+            const int e = at(c, 1);
+            if (e < 0) {
+                c.skip();
+                return Step::line_end;
+            }
+            constexpr std::string_view kLetters = "abefnrtv";
+            constexpr char16_t kControls[] = {7, 8, 0x1B, 0x0C, 0x0A, 0x0D, 0x09, 0x0B};
+            if (const auto i = kLetters.find(static_cast<char>(e)); i != std::string_view::npos) {
+                c.skip(2);
+                out += kControls[i];
+                return Step::unit;
+            }
+            if (e == 'x') {
+                c.skip(2);
+                unsigned v = 0;
+                int n = 0;
+                for (; n < 4 && hex_value(at(c)) >= 0; ++n, c.skip()) v = v * 16 + static_cast<unsigned>(hex_value(at(c)));
+                out += n ? static_cast<char16_t>(v) : u'x';
+                return Step::unit;
+            }
+            if (e >= '0' && e <= '7') {
+                c.skip(2);
+                unsigned v = static_cast<unsigned>(e - '0');
+                for (int n = 1; n < 3 && at(c) >= '0' && at(c) <= '7'; ++n, c.skip())
+                    v = v * 8 + static_cast<unsigned>(at(c) - '0');
+                out += static_cast<char16_t>(v);
+                return Step::unit;
+            }
+            c.skip();  // any other escaped character stands for itself
+            b = e;
+        }
+        c.skip();
+        if (b < 0x80) {
+            out += static_cast<char16_t>(b);
+            return Step::unit;
+        }
+        const int follow = b >= 0xF5 ? 0 : b >= 0xF0 ? 3 : b >= 0xE0 ? 2 : b >= 0xC2 ? 1 : 0;
+        if (follow == 0) continue;
+        constexpr std::uint32_t kMask[] = {0x7F, 0x1F, 0x0F, 0x07}, kMin[] = {0, 0x80, 0x800, 0x10000};
+        std::uint32_t cp = static_cast<std::uint32_t>(b) & kMask[follow];
+        int n = 0;
+        for (int t; n < follow && (t = at(c)) >= 0 && (t ^ 0x80) < 0x40; ++n, c.skip())
+            cp = cp << 6 | static_cast<std::uint32_t>(t ^ 0x80);
+        if (n < follow || cp < kMin[follow] || cp > 0x10FFFF) continue;
+        if (cp <= 0xFFFF) {
+            out += static_cast<char16_t>(cp);
+        } else {
+            cp -= 0x10000;
+            out += static_cast<char16_t>(0xD800 | cp >> 10);
+            out += static_cast<char16_t>(0xDC00 | (cp & 0x3FF));
+        }
+        return Step::unit;
     }
-    if (n == 0) return std::nullopt;
-    return v;
 }
 
-void append_unit(std::vector<std::uint8_t>& data, char16_t u) {
-    data.push_back(static_cast<std::uint8_t>(u & 0xFF));
-    data.push_back(static_cast<std::uint8_t>(u >> 8));
+void append_folded(std::string& out, char16_t unit) { append_utf8(out, fold(unit)); }
+
+// Bytes of key names that stand for themselves: printable ASCII but for "\\" and "]".
+constexpr auto kPlain = [] {
+    std::array<bool, 256> t{};
+    for (int b = 0x20; b < 0x7F; ++b) t[b] = b != '\\' && b != ']';
+    return t;
+}();
+constexpr auto kLower = [] {
+    std::array<char, 256> t{};
+    for (int b = 0; b < 256; ++b) t[b] = static_cast<char>(b >= 'A' && b <= 'Z' ? b + 0x20 : b);
+    return t;
+}();
+
+// The hash of a key path goes on component by component, eight bytes at a time.
+std::uint64_t hash_component(std::uint64_t h, std::string_view part) {
+    h = (h ^ part.size()) * kHashFactor;
+    for (std::size_t i = 0; i < part.size(); i += 8) {
+        std::uint64_t word = 0;
+        std::memcpy(&word, part.data() + i, std::min<std::size_t>(8, part.size() - i));
+        h = (h ^ word) * 0x9E3779B97F4A7C15u;
+        h ^= h >> 29;
+    }
+    return h;
+}
+
+// A value name up to the '=' and the blanks after it; false when Wine takes no value from the line.
+bool read_value_name(Cursor& c, std::string& out) {
+    out.clear();
+    if (at(c) == '"') {
+        c.skip();
+        std::size_t units = 0;
+        std::u16string chars;
+        for (Step step; (step = next_char(c, '"', chars)) != Step::end; chars.clear()) {
+            if (step == Step::line_end) return false;
+            for (const char16_t u : chars)
+                if (++units <= kMaxValueName) append_folded(out, u);
+        }
+        if (units > kMaxValueName) return false;
+    } else {
+        c.skip();  // '@', the default value
+    }
+    skip_blanks(c);
+    if (at(c) != '=') return false;
+    c.skip();
+    skip_blanks(c);
+    return true;
+}
+
+// The C library's strtoul in base 16 from the cursor, its result cut to 32 bits as Wine stores it;
+// `digits` tells whether any was read (when none, nothing is consumed).
+std::uint32_t read_number(Cursor& c, bool& digits) {
+    std::size_t k = 0;
+    while (k < 1024 && is_blank(at(c, k))) ++k;
+    const bool negative = at(c, k) == '-';
+    if (at(c, k) == '+' || negative) ++k;
+    if (at(c, k) == '0' && (at(c, k + 1) | 0x20) == 'x' && hex_value(at(c, k + 2)) >= 0) k += 2;
+    digits = hex_value(at(c, k)) >= 0;
+    if (!digits) return 0;
+    c.skip(k);
+    std::uint64_t v = 0;
+    bool overflow = false;
+    for (int d; (d = hex_value(at(c))) >= 0; c.skip()) {
+        overflow = overflow || (v >> 60) != 0;
+        v = v << 4 | static_cast<std::uint64_t>(d);
+    }
+    if (overflow) v = ~std::uint64_t{0};
+    else if (negative) v = ~v + 1;
+    return static_cast<std::uint32_t>(v);
+}
+
+void put(Value& v, std::uint8_t byte, std::size_t keep) {
+    if (v.data.size() < keep && v.data.size() == v.size) v.data.push_back(byte);
+    ++v.size;
+}
+
+void put_unit(Value& v, char16_t u, std::size_t keep) {
+    put(v, static_cast<std::uint8_t>(u & 0xFF), keep);
+    put(v, static_cast<std::uint8_t>(u >> 8), keep);
+}
+
+// A hex list, possibly continued over the next lines ("01,02,\" then "  03"), as Wine's parse_hex
+// and its callers read it; false when it is malformed.
+bool read_hex(Cursor& c, Value& v, std::size_t keep) {
+    for (;;) {
+        while (hex_value(at(c)) >= 0) {
+            if (at(c) == '0' && (at(c, 1) | 0x20) == 'x' && hex_value(at(c, 2)) >= 0) c.skip(2);
+            unsigned byte = 0;
+            for (int d; (d = hex_value(at(c))) >= 0; c.skip()) byte = std::min(byte * 16 + static_cast<unsigned>(d), 0x100u);
+            if (byte > 0xFF) return false;
+            put(v, static_cast<std::uint8_t>(byte), keep);
+            skip_blanks(c);
+            if (at(c) == ',') c.skip();
+            skip_blanks(c);
+        }
+        skip_blanks(c);
+        if (at(c) < 0) return true;
+        if (at(c) != '\\' || !next_line(c)) return false;
+        skip_blanks(c);
+    }
+}
+
+// The data after "name=", as Wine's load_value reads it. Only a hex list can go on over further
+// lines, so the data of a value nobody asked for (`wanted` false) is read only when it is one.
+void read_data(Cursor& c, bool wanted, Value& v) {
+    const std::size_t keep = wanted ? kMaxData : 0;
+    struct Tag {
+        std::string_view text;
+        std::uint32_t type;
+    };
+    constexpr Tag kStrings[] = {{"\"", kRegSz}, {"str:\"", kRegSz}, {"str(2):\"", kRegExpandSz},
+                                {"str(7):\"", kRegMultiSz}};
+    v = Value{};
+    bool ok = false;
+    if (starts_with(c, "hex:") || starts_with(c, "hex(")) {
+        const bool typed = at(c, 3) == '(';
+        c.skip(4);
+        v.type = kRegBinary;
+        bool digits = false;
+        if (typed) v.type = read_number(c, digits);
+        ok = !typed || starts_with(c, "):");
+        if (ok && typed) c.skip(2);
+        ok = ok && read_hex(c, v, keep);
+    } else if (!wanted) {
+        return;
+    } else if (starts_with(c, "dword:")) {
+        c.skip(6);
+        bool digits = false;
+        const std::uint32_t dw = read_number(c, digits);
+        v.type = kRegDword;
+        for (int i = 0; i < 4; ++i) put(v, static_cast<std::uint8_t>(dw >> (8 * i)), keep);
+        ok = true;
+    } else {
+        for (const Tag& tag : kStrings) {
+            if (!starts_with(c, tag.text)) continue;
+            c.skip(tag.text.size());
+            v.type = tag.type;
+            std::u16string chars;
+            Step step;
+            while ((step = next_char(c, '"', chars)) == Step::unit) {
+                for (const char16_t u : chars) put_unit(v, u, keep);
+                chars.clear();
+            }
+            put_unit(v, 0, keep);
+            ok = step == Step::end;
+            break;
+        }
+    }
+    if (!ok) v = Value{};  // Wine keeps a malformed value as REG_NONE without data
 }
 
 // The code units of UTF-16LE bytes; an odd last byte is dropped.
@@ -52,17 +264,12 @@ std::u16string units_of(const std::vector<std::uint8_t>& data) {
     return units;
 }
 
-bool is_string_type(std::uint32_t type) {
-    return type == kRegSz || type == kRegExpandSz || type == kRegMultiSz;
-}
-
 // Walks UTF-16 code units as code points; an unpaired surrogate comes back as nullopt.
 template <typename F>
 void for_each_code_point(std::u16string_view units, F f) {
     for (std::size_t i = 0; i < units.size(); ++i) {
         const char16_t u = units[i];
-        if (u >= 0xD800 && u <= 0xDBFF && i + 1 < units.size() && units[i + 1] >= 0xDC00 &&
-            units[i + 1] <= 0xDFFF) {
+        if (u >= 0xD800 && u <= 0xDBFF && i + 1 < units.size() && units[i + 1] >= 0xDC00 && units[i + 1] <= 0xDFFF) {
             f(std::optional<char32_t>(0x10000 + ((char32_t(u) - 0xD800) << 10) + (units[i + 1] - 0xDC00)));
             ++i;
         } else if (u >= 0xD800 && u <= 0xDFFF) {
@@ -75,340 +282,209 @@ void for_each_code_point(std::u16string_view units, F f) {
 
 }  // namespace
 
+Cursor::Cursor(int fd, std::uint64_t offset) : fd_(fd), base_(offset), buffer_(kBufferSize) {}
+
+bool Cursor::fill(std::size_t need) {
+    if (len_ >= need) return true;
+    if (end_) return false;
+    if (need > buffer_.size()) {
+        // Keep the last 4 KiB before the cursor for behind().
+        const std::size_t drop = pos_ > 4096 ? pos_ - 4096 : 0;
+        std::memmove(buffer_.data(), buffer_.data() + drop, len_ - drop);
+        base_ += drop;
+        pos_ -= drop;
+        len_ -= drop;
+        need -= drop;
+    }
+    while (len_ < need) {
+        const ssize_t n = ::pread(fd_, buffer_.data() + len_, buffer_.size() - len_, static_cast<off_t>(base_ + len_));
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) {
+            end_ = true;
+            return false;
+        }
+        len_ += static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
+std::string_view Cursor::window(std::size_t want) {
+    peek(want - 1);
+    return std::string_view(buffer_.data() + pos_, std::min(want, len_ - pos_));
+}
+
+bool Cursor::find(char c) {
+    for (;;) {
+        if (const void* hit = std::memchr(buffer_.data() + pos_, c, len_ - pos_)) {
+            pos_ = static_cast<std::size_t>(static_cast<const char*>(hit) - buffer_.data());
+            return true;
+        }
+        pos_ = len_;
+        if (!fill(pos_ + 1)) return false;
+    }
+}
+
+int at(Cursor& c, std::size_t k) {
+    const int b = c.peek(k);
+    if (b == '\n' || b == 0) return -1;
+    if (b == '\r' && c.peek(k + 1) == '\n') return -1;
+    return b;
+}
+
+bool next_line(Cursor& c) {
+    if (!c.find('\n')) return false;
+    c.skip();
+    return c.peek() >= 0;
+}
+
 char16_t fold(char16_t u) {
-    if (u >= 'a' && u <= 'z') return static_cast<char16_t>(u - 0x20);
-    if (u < 0xE0) return u;
-    if (u <= 0xFE && u != 0xF7) return static_cast<char16_t>(u - 0x20);
-    if (u == 0xFF) return 0x178;
+    if ((u >= 'A' && u <= 'Z') || (u >= 0xC0 && u <= 0xDE && u != 0xD7) || (u >= 0x391 && u <= 0x3AB && u != 0x3A2) ||
+        (u >= 0x410 && u <= 0x42F))
+        return static_cast<char16_t>(u + 0x20);
+    if (u >= 0x400 && u <= 0x40F) return static_cast<char16_t>(u + 0x50);
+    if (u == 0x178) return 0xFF;
+    // Latin Extended-A: each capital just before its small letter.
+    const bool even_capital = (u >= 0x100 && u <= 0x12F) || (u >= 0x132 && u <= 0x137) || (u >= 0x14A && u <= 0x177);
+    const bool odd_capital = (u >= 0x139 && u <= 0x148) || (u >= 0x179 && u <= 0x17E);
+    if ((even_capital && u % 2 == 0) || (odd_capital && u % 2 == 1)) return static_cast<char16_t>(u + 1);
     return u;
 }
 
-std::u16string folded_utf16(std::string_view utf8) {
-    std::u16string out;
-    out.reserve(utf8.size());
+std::string canonical_name(std::string_view utf8) {
+    std::string out;
     for (std::size_t pos = 0; pos < utf8.size();) {
-        const std::size_t at = pos;
+        const std::size_t start = pos;
         char32_t cp;
         if (const auto decoded = next_code_point(utf8, pos)) {
             cp = *decoded;
         } else {
-            cp = cp1252_to_code_point(static_cast<std::uint8_t>(utf8[at]));
-            pos = at + 1;
+            cp = cp1252_to_code_point(static_cast<std::uint8_t>(utf8[start]));
+            pos = start + 1;
         }
         if (cp >= 0x10000) {
-            out += static_cast<char16_t>(0xD800 + ((cp - 0x10000) >> 10));
-            out += static_cast<char16_t>(0xDC00 + ((cp - 0x10000) & 0x3FF));
+            append_folded(out, static_cast<char16_t>(0xD800 + ((cp - 0x10000) >> 10)));
+            append_folded(out, static_cast<char16_t>(0xDC00 + ((cp - 0x10000) & 0x3FF)));
         } else {
-            out += fold(static_cast<char16_t>(cp));
+            append_folded(out, static_cast<char16_t>(cp));
         }
     }
     return out;
 }
 
-UnitReader::Status UnitReader::next(char terminator, char16_t& out) {
-    if (pending_) {
-        out = pending_;
-        pending_ = 0;
-        return Status::unit;
-    }
-    if (pos_ >= text_.size()) return Status::malformed;
-    const char c = text_[pos_];
-    if (c == terminator) {
-        ++pos_;
-        return Status::end;
-    }
-    if (c == '\\') {
-        if (pos_ + 1 >= text_.size()) return Status::malformed;
-        const char e = text_[pos_ + 1];
-        pos_ += 2;
-        switch (e) {
-            case 'n': out = u'\n'; return Status::unit;
-            case 'r': out = u'\r'; return Status::unit;
-            case 't': out = u'\t'; return Status::unit;
-            case 'a': out = 0x07; return Status::unit;
-            case 'b': out = 0x08; return Status::unit;
-            case 'e': out = 0x1B; return Status::unit;
-            case 'f': out = 0x0C; return Status::unit;
-            case 'v': out = 0x0B; return Status::unit;
-            case 'x': {
-                const auto v = read_hex(text_, pos_, 4);
-                out = v ? static_cast<char16_t>(*v) : u'x';
-                return Status::unit;
-            }
-            default:
-                break;
-        }
-        if (e >= '0' && e <= '7') {
-            unsigned v = static_cast<unsigned>(e - '0');
-            for (int n = 1; n < 3 && pos_ < text_.size() && text_[pos_] >= '0' && text_[pos_] <= '7'; ++n)
-                v = v * 8 + static_cast<unsigned>(text_[pos_++] - '0');
-            out = static_cast<char16_t>(v);
-            return Status::unit;
-        }
-        if (static_cast<unsigned char>(e) < 0x80) {
-            out = static_cast<char16_t>(e);
-            return Status::unit;
-        }
-        --pos_;  // an escaped raw UTF-8 character: read it below
-    }
-    const auto byte = static_cast<unsigned char>(text_[pos_]);
-    if (byte < 0x80) {
-        ++pos_;
-        out = byte;
-        return Status::unit;
-    }
-    std::size_t q = pos_;
-    char32_t cp;
-    if (const auto decoded = next_code_point(text_, q)) {
-        cp = *decoded;
-        pos_ = q;
-    } else {
-        cp = cp1252_to_code_point(byte);
-        ++pos_;
-    }
-    if (cp >= 0x10000) {
-        out = static_cast<char16_t>(0xD800 + ((cp - 0x10000) >> 10));
-        pending_ = static_cast<char16_t>(0xDC00 + ((cp - 0x10000) & 0x3FF));
-    } else {
-        out = static_cast<char16_t>(cp);
-    }
-    return Status::unit;
-}
-
-std::optional<std::u16string> decode_string(std::string_view text, std::size_t& pos, char terminator) {
-    UnitReader reader(text, pos);
-    std::u16string out;
-    char16_t u;
-    for (;;) {
-        switch (reader.next(terminator, u)) {
-            case UnitReader::Status::unit: out += u; break;
-            case UnitReader::Status::end: pos = reader.pos(); return out;
-            case UnitReader::Status::malformed: return std::nullopt;
-        }
-    }
-}
-
-namespace {
-
-// Units of a section name in the order keys are saved: the separator before every name unit, the
-// end of the name before the separator ("A" < "A\B" < "A!").
-constexpr int kNameEnd = -2;
-constexpr int kSeparator = -1;
-
-int order_value(char16_t folded_unit) { return folded_unit == u'\\' ? kSeparator : folded_unit; }
-
-// Where the unescaped ']' that ends a section name stands in `line`, searching from `pos` (not
-// inside an escape); npos when the line ends first.
-std::size_t name_end(std::string_view line, std::size_t pos) {
-    while (pos < line.size()) {
-        const char c = line[pos];
-        if (c == ']') return pos;
-        pos += c == '\\' ? 2 : 1;
-    }
-    return std::string_view::npos;
-}
-
-}  // namespace
-
-SectionOrder compare_section(std::string_view line, std::u16string_view target) {
-    if (line.empty() || line[0] != '[') return SectionOrder::invalid;
-    // Wine writes ASCII names as they are, with "\\" for the separator: compare those bytes
-    // directly, and decode escapes and UTF-8 only from the first byte that needs it.
-    std::size_t p = 1;
-    std::size_t i = 0;
-    int h = 0;  // the header's value where it first differs from the target
-    bool decided = false;
-    while (p < line.size()) {
-        const auto c = static_cast<unsigned char>(line[p]);
-        if (c >= 0x80) break;
-        if (c == ']') {
-            h = kNameEnd;
-        } else if (c == '\\') {
-            if (p + 1 >= line.size() || line[p + 1] != '\\') break;
-            h = kSeparator;
-        } else {
-            h = fold(c);
-        }
-        const int t = i < target.size() ? order_value(target[i]) : kNameEnd;
-        if (h != t || h == kNameEnd) {
-            decided = true;
-            break;
-        }
-        p += c == '\\' ? 2 : 1;
-        ++i;
-    }
-    if (!decided) {
-        // Decode from the byte that needs it on.
-        UnitReader reader(line, p);
-        char16_t u = 0;
-        for (;;) {
-            const auto st = reader.next(']', u);
-            if (st == UnitReader::Status::malformed) return SectionOrder::invalid;
-            h = st == UnitReader::Status::end ? kNameEnd : order_value(fold(u));
-            const int t = i < target.size() ? order_value(target[i]) : kNameEnd;
-            if (h != t || h == kNameEnd) break;
-            ++i;
-        }
-        p = reader.pos();
-        if (h != kNameEnd && name_end(line, p) == std::string_view::npos) return SectionOrder::invalid;
-    } else if (h != kNameEnd && name_end(line, p) == std::string_view::npos) {
-        return SectionOrder::invalid;
-    }
-    const int t = i < target.size() ? order_value(target[i]) : kNameEnd;
-    if (t == kNameEnd) {
-        if (h == kNameEnd) return SectionOrder::exact;
-        if (h == kSeparator || target.empty()) return SectionOrder::below;
-        return SectionOrder::after;
-    }
-    return h < t ? SectionOrder::before : SectionOrder::after;
-}
-
-bool section_name(std::string_view line, std::u16string& out) {
-    out.clear();
-    if (line.empty() || line[0] != '[') return false;
-    UnitReader reader(line, 1);
-    char16_t u = 0;
-    for (;;) {
-        switch (reader.next(']', u)) {
-            case UnitReader::Status::unit: out += fold(u); break;
-            case UnitReader::Status::end: return true;
-            case UnitReader::Status::malformed: return false;
-        }
-    }
-}
-
-int compare_names(std::u16string_view a, std::u16string_view b) {
-    const std::size_t n = std::min(a.size(), b.size());
-    for (std::size_t i = 0; i < n; ++i)
-        if (a[i] != b[i]) return order_value(a[i]) - order_value(b[i]);
-    return a.size() == b.size() ? 0 : a.size() < b.size() ? -1 : 1;
-}
-
-HiveKind read_hive_kind(std::string_view head) {
-    constexpr std::string_view kHeader = "WINE REGISTRY Version 2";
-    if (!starts_with(head, kHeader)) return HiveKind::invalid;
-    std::size_t pos = kHeader.size();
-    if (pos < head.size() && head[pos] != '\n' && head[pos] != '\r') return HiveKind::invalid;
-    // The architecture line stands among the comments ahead of the first section.
-    while (pos < head.size()) {
-        const std::size_t end = std::min(head.find('\n', pos), head.size());
-        const std::string_view line = trim(head.substr(pos, end - pos));
-        if (!line.empty() && line[0] == '[') break;
-        if (line == "#arch=win64") return HiveKind::win64;
-        if (line == "#arch=win32") return HiveKind::win32;
+std::string canonical_path(std::string_view utf8) {
+    std::string out;
+    for (std::size_t pos = 0; pos <= utf8.size();) {
+        const std::size_t end = std::min(utf8.find('\\', pos), utf8.size());
+        if (end > pos) out += (out.empty() ? "" : "\\") + canonical_name(utf8.substr(pos, end - pos));
         pos = end + 1;
     }
-    return HiveKind::win32;
+    return out;
 }
 
-std::optional<Value> parse_data(std::string_view text) {
-    text = trim(text);
-    Value value;
-    std::size_t pos = 0;
-    if (starts_with(text, "\"") || starts_with(text, "str(")) {
-        value.type = kRegSz;
-        if (text[0] != '"') {
-            pos = 4;
-            const auto type = read_hex(text, pos, 8);
-            if (!type || text.substr(pos, 3) != "):\"") return std::nullopt;
-            value.type = *type;
-            pos += 3;
-        } else {
-            pos = 1;
+std::uint64_t name_hash(std::string_view canonical) {
+    std::uint64_t h = kHashStart;
+    for (std::size_t pos = 0; pos <= canonical.size();) {
+        const std::size_t end = std::min(canonical.find('\\', pos), canonical.size());
+        h = hash_component(h, canonical.substr(pos, end - pos));
+        pos = end + 1;
+    }
+    return h;
+}
+
+SectionName read_section_name(Cursor& c, std::string& out, std::vector<std::uint64_t>& hashes) {
+    out.clear();
+    hashes.clear();
+    std::uint64_t h = kHashStart;
+    std::size_t start = 0;  // where the current component starts in `out`
+    std::size_t units = 0;  // its length in UTF-16 units
+    bool started = false, too_long = false;
+    const auto appended = [&] {
+        if (out.size() <= kMaxPath) return;
+        too_long = true;  // measured from here on, not stored
+        out.clear();
+        start = 0;
+    };
+    // Wine's rules for key paths: no leading "\", repeated separators count as one, a trailing one
+    // is dropped, and each name is at most kMaxKeyName units.
+    const auto separator = [&] {
+        if (!started || units > kMaxKeyName) return false;
+        if (units == 0) return true;
+        if (!too_long) {
+            h = hash_component(h, std::string_view(out).substr(start));
+            hashes.push_back(h);
+            out += '\\';
+            start = out.size();
         }
-        const auto units = decode_string(text, pos, '"');
-        if (!units) return std::nullopt;
-        for (char16_t u : *units) append_unit(value.data, u);
-        append_unit(value.data, 0);
-        return value;
-    }
-    if (starts_with(text, "dword:")) {
-        pos = 6;
-        const auto v = read_hex(text, pos, 8);
-        if (!v || pos != text.size()) return std::nullopt;
-        value.type = kRegDword;
-        for (int i = 0; i < 4; ++i) value.data.push_back(static_cast<std::uint8_t>(*v >> (8 * i)));
-        return value;
-    }
-    if (starts_with(text, "hex:")) {
-        value.type = kRegBinary;
-        pos = 4;
-    } else if (starts_with(text, "hex(")) {
-        pos = 4;
-        const auto type = read_hex(text, pos, 8);
-        if (!type || text.substr(pos, 2) != "):") return std::nullopt;
-        value.type = *type;
-        pos += 2;
-    } else {
-        return std::nullopt;
-    }
+        units = 0;
+        return true;
+    };
+    std::u16string chars;
     for (;;) {
-        while (pos < text.size() && (is_blank(text[pos]) || text[pos] == '\n')) ++pos;
-        if (pos >= text.size()) break;
-        const auto byte = read_hex(text, pos, 2);
-        if (!byte) return std::nullopt;
-        value.data.push_back(static_cast<std::uint8_t>(*byte));
-        while (pos < text.size() && (is_blank(text[pos]) || text[pos] == '\n')) ++pos;
-        if (pos >= text.size()) break;
-        if (text[pos] != ',') return std::nullopt;
-        ++pos;
-    }
-    return value;
-}
-
-void ValueFinder::line(std::string_view text, bool terminated) {
-    std::size_t p = 0;
-    bool match = false;
-    if (text.empty()) {
-        // an empty line
-    } else if (text[0] == '@') {
-        match = name_.empty();
-        p = 1;
-    } else if (text[0] == '"') {
-        UnitReader reader(text, 1);
+        // Runs of plain ASCII straight from the buffer: most names are nothing else.
+        const std::string_view w = c.window(4096);
         std::size_t i = 0;
-        char16_t u;
-        UnitReader::Status st;
-        match = true;
-        while ((st = reader.next('"', u)) == UnitReader::Status::unit) {
-            if (i >= name_.size() || fold(u) != name_[i]) match = false;
-            ++i;
+        for (;;) {
+            const std::size_t run = i;
+            while (i < w.size() && kPlain[static_cast<unsigned char>(w[i])]) ++i;
+            if (i > run) {
+                started = true;
+                units += i - run;
+                if (!too_long) {
+                    const std::size_t from = out.size();
+                    out.append(w.data() + run, i - run);
+                    for (char* p = out.data() + from, *end = out.data() + out.size(); p != end; ++p)
+                        *p = kLower[static_cast<unsigned char>(*p)];
+                    appended();
+                }
+            }
+            if (i + 1 >= w.size() || w[i] != '\\' || w[i + 1] != '\\') break;
+            if (!separator()) return SectionName::none;
+            i += 2;
         }
-        match = match && st == UnitReader::Status::end && i == name_.size();
-        p = reader.pos();
+        c.skip(i);
+        chars.clear();
+        const Step step = next_char(c, ']', chars);
+        if (step == Step::line_end) return SectionName::none;
+        if (step == Step::end) break;
+        for (const char16_t u : chars) {
+            if (u == u'\\') {
+                if (!separator()) return SectionName::none;
+                continue;
+            }
+            started = true;
+            ++units;
+            if (!too_long) {
+                append_folded(out, u);
+                appended();
+            }
+        }
     }
-    while (p < text.size() && is_blank(text[p])) ++p;
-    std::string_view part;
-    if (match && p < text.size() && text[p] == '=') {
-        // A later line of the name starts the value again.
-        found_ = true;
-        broken_ = false;
-        joined_.clear();
-        part = text.substr(p + 1);
-    } else if (continued_) {
-        part = text;
+    if (!started || units > kMaxKeyName) return SectionName::none;
+    if (too_long) return SectionName::unlisted;
+    if (units == 0) {
+        out.pop_back();  // a trailing separator: the path's hash is already the last
     } else {
-        return;
+        hashes.push_back(hash_component(h, std::string_view(out).substr(start)));
     }
-    // A hex list may go on over the following lines, each line but the last ending with '\'.
-    part = trim(part);
-    continued_ = !part.empty() && part.back() == '\\' && terminated;
-    if (continued_) part.remove_suffix(1);
-    joined_ += part;
-    // A quoted string is never continued; only hex lists are.
-    if (continued_ && !starts_with(trim(joined_), "hex")) {
-        broken_ = true;
-        continued_ = false;
-    }
+    return SectionName::key;
 }
 
-std::optional<Value> ValueFinder::result() const {
-    if (!found_ || broken_) return std::nullopt;
-    return parse_data(joined_);
+void read_body(Cursor& c, bool values, const std::string* name, std::optional<Value>& found) {
+    std::string value_name;
+    Value scratch;
+    while (next_line(c)) {
+        skip_blanks(c);
+        const int b = at(c);
+        if (b == '[') return;
+        if (!values || (b != '"' && b != '@') || !read_value_name(c, value_name)) continue;
+        const bool wanted = name && value_name == *name;
+        if (wanted) found.emplace();
+        read_data(c, wanted, wanted ? *found : scratch);
+    }
 }
 
 std::vector<std::uint8_t> ansi_data(const Value& value) {
-    if (!is_string_type(value.type)) return value.data;
+    if (value.type != kRegSz && value.type != kRegExpandSz && value.type != kRegMultiSz) return value.data;
     const std::u16string units = units_of(value.data);
     std::vector<std::uint8_t> out;
     out.reserve(units.size() + 1);
@@ -421,7 +497,7 @@ std::vector<std::uint8_t> ansi_data(const Value& value) {
 }
 
 std::optional<std::string> utf8_string(const Value& value) {
-    if (value.type != kRegSz && value.type != kRegExpandSz) return std::nullopt;
+    if ((value.type != kRegSz && value.type != kRegExpandSz) || !value.complete()) return std::nullopt;
     std::u16string units = units_of(value.data);
     if (const auto nul = units.find(u'\0'); nul != std::u16string::npos) units.resize(nul);
     std::string out;

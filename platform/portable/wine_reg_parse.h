@@ -1,5 +1,5 @@
-// Wine's registry text format: string escapes, section lines, value lines and the data a Windows
-// program receives from them.
+// Wine's registry text format as Wine's own loader reads it: lines, escaped strings, section names
+// and values, read forward from a file through one fixed buffer.
 #pragma once
 
 #include <cstddef>
@@ -11,95 +11,99 @@
 
 namespace aggiorna::portable::wine_reg {
 
+inline constexpr std::uint32_t kRegNone = 0;
 inline constexpr std::uint32_t kRegSz = 1;
 inline constexpr std::uint32_t kRegExpandSz = 2;
 inline constexpr std::uint32_t kRegBinary = 3;
 inline constexpr std::uint32_t kRegDword = 4;
 inline constexpr std::uint32_t kRegMultiSz = 7;
 
-// Key and value names compare without regard to case: ASCII and Latin-1 letters fold to capitals.
+// Wine refuses key names (per component) and value names longer than these, in UTF-16 units.
+inline constexpr std::size_t kMaxKeyName = 256;
+inline constexpr std::size_t kMaxValueName = 16383;
+// The bytes of a value that are kept; a longer value is measured, not stored, and never delivered.
+inline constexpr std::size_t kMaxData = 1 << 20;
+
+// Reads a file forward from `offset` through one buffer of fixed size. A failed or short read is
+// the end of the file: a file cut short under the reader reads as the shorter file.
+class Cursor {
+public:
+    static constexpr std::size_t kBufferSize = 256 * 1024;
+    Cursor(int fd, std::uint64_t offset);
+    // The byte `ahead` places on (ahead < 64 KiB), or -1 past the end of the file.
+    int peek(std::size_t ahead = 0) {
+        if (pos_ + ahead >= len_ && !fill(pos_ + ahead + 1)) return -1;
+        return static_cast<unsigned char>(buffer_[pos_ + ahead]);
+    }
+    void skip(std::size_t n = 1) { pos_ += n; }
+    std::uint64_t offset() const { return base_ + pos_; }
+    // Up to `want` bytes (at most 64 KiB) from the cursor on, fewer only at the end of the file.
+    std::string_view window(std::size_t want);
+    // Moves to the next byte `c`; false, at the end of the file, when there is none.
+    bool find(char c);
+    // The byte `back` places before the cursor, or -1 when it is no longer held (the last 4 KiB
+    // before the cursor always are, when the file has them).
+    int behind(std::size_t back) const {
+        return back <= pos_ ? static_cast<unsigned char>(buffer_[pos_ - back]) : -1;
+    }
+
+private:
+    bool fill(std::size_t need);
+
+    int fd_;
+    std::uint64_t base_;  // file offset of buffer_[0]
+    std::vector<char> buffer_;
+    std::size_t pos_ = 0, len_ = 0;
+    bool end_ = false;
+};
+
+// Lines as Wine's loader reads them: a line ends at '\n', a '\r' just before it is dropped, and a
+// NUL ends the line's text (the rest up to the '\n' is lost, as with the C library's fgets).
+// `at` gives byte `k` of the rest of the current line, or -1 past its text.
+int at(Cursor& c, std::size_t k = 0);
+// Moves to the start of the next line; false when the file has no further line.
+bool next_line(Cursor& c);
+
+// Key and value names compare as Wine compares them, each UTF-16 unit in lower case (the Latin,
+// Greek and Cyrillic letters). A canonical name is that folded form, each unit written as UTF-8,
+// with "\" between the components of a key path.
 char16_t fold(char16_t unit);
-// A name handed in by the core (UTF-8; a byte that is not valid UTF-8 is read as Windows-1252),
-// as folded UTF-16.
-std::u16string folded_utf16(std::string_view utf8);
+// The canonical form of a name handed in by the core (UTF-8; a byte that is not UTF-8 is read as
+// Windows-1252), and of a key path (its components separated by "\", empty ones dropped).
+std::string canonical_name(std::string_view utf8);
+std::string canonical_path(std::string_view utf8);
+std::uint64_t name_hash(std::string_view canonical);
 
-// Reads the UTF-16 code units of an escaped string of the file, from `pos` up to an unescaped
-// `terminator`. Accepts Wine's escapes (\\ \" \n \r \t \a \b \e \f \v, octal \ooo, \x with one to
-// four hex digits giving one code unit; any other escaped character stands for itself) and raw
-// UTF-8.
-class UnitReader {
-public:
-    enum class Status { unit, end, malformed };
-    UnitReader(std::string_view text, std::size_t pos) : text_(text), pos_(pos) {}
-    // `end` consumes the terminator; `malformed` means the text ran out first.
-    Status next(char terminator, char16_t& out);
-    std::size_t pos() const { return pos_; }
+// Reads a section name from just after its '['. `key`: `out` is its canonical path and `hashes`
+// holds the name_hash of each key above it (the first component, the first two, ...) and last its
+// own. `none`: Wine creates no key from the line (no ']', an empty name, a leading "\", or a
+// component longer than kMaxKeyName). `unlisted`: a key whose path is too long to be noted.
+enum class SectionName { none, key, unlisted };
+SectionName read_section_name(Cursor& c, std::string& out, std::vector<std::uint64_t>& hashes);
 
-private:
-    std::string_view text_;
-    std::size_t pos_;
-    char16_t pending_ = 0;  // low surrogate of a raw UTF-8 character beyond the BMP
-};
-
-// The whole string from `pos` (just after the opening quote) to the closing `terminator`, with
-// `pos` left after it; nullopt when the terminator is missing.
-std::optional<std::u16string> decode_string(std::string_view text, std::size_t& pos, char terminator);
-
-// Where the section line `line` ("[Software\\X] 1234", without its end of line) stands to the
-// key `target` (folded UTF-16, components joined by '\'; empty for the root) in the order Wine
-// saves keys: component by component, names compared folded unit by unit, a name before the
-// names it is the start of. `exact` is the key's own section, `below` one of a key below it;
-// `before` and `after` sort outside the key and all keys below it; `invalid` is no section line
-// (its name is cut short).
-enum class SectionOrder { invalid, before, exact, below, after };
-SectionOrder compare_section(std::string_view line, std::u16string_view target);
-
-// The name of the section line `line` as folded UTF-16 with '\' between components; false when
-// the line is no section line.
-bool section_name(std::string_view line, std::u16string& out);
-
-// Orders two folded section names as compare_section does: negative, zero or positive.
-int compare_names(std::u16string_view a, std::u16string_view b);
-
-// What the first bytes of a registry file say about it.
-enum class HiveKind { invalid, win32, win64 };
-HiveKind read_hive_kind(std::string_view head);
-
-// A value as Windows keeps it: strings are UTF-16LE with their terminating NUL.
+// A value as Windows keeps it (strings in UTF-16LE with their terminating NUL): the type, the
+// full size, and the first kMaxData bytes.
 struct Value {
-    std::uint32_t type = 0;
+    std::uint32_t type = kRegNone;
+    std::uint64_t size = 0;
     std::vector<std::uint8_t> data;
+    bool complete() const { return data.size() == size; }
 };
 
-// Parses the data part of a value line ("\"text\"", "str(2):\"...\"", "dword:0000000a",
-// "hex(7):41,00,..."), continuation lines already joined; nullopt when it is malformed.
-std::optional<Value> parse_data(std::string_view text);
+// Reads the lines after a section line up to the next line that Wine takes as a section line
+// (a hex value continued over several lines takes its continuation lines whatever they hold),
+// leaving the cursor at that line. When `values` is false, the section is one Wine created no
+// key from, whose value lines are skipped. Each line defining the value `name` (canonical; null
+// for none) sets `found` again, as the later definition wins in Wine; a malformed value is
+// REG_NONE with no data, as Wine keeps it.
+void read_body(Cursor& c, bool values, const std::string* name, std::optional<Value>& found);
 
-// Finds the value `folded_name` ("" is the default value "@") among the lines of one section,
-// given one at a time after its section line. A later line of the same name replaces an earlier
-// one, as Wine's loader does.
-class ValueFinder {
-public:
-    explicit ValueFinder(std::u16string_view folded_name) : name_(folded_name) {}
-    // One line without its '\n'; `terminated` tells whether a '\n' followed it in the file.
-    void line(std::string_view text, bool terminated);
-    // The value; nullopt when it is missing or its line is malformed.
-    std::optional<Value> result() const;
-
-private:
-    std::u16string name_;
-    bool found_ = false;
-    bool continued_ = false;  // the last line of the value ended with '\\': the next one goes on
-    bool broken_ = false;     // a quoted string went on over a line
-    std::string joined_;      // the data of the last line of that name, continuations joined
-};
-
-// What RegQueryValueExA delivers: string types (REG_SZ, REG_EXPAND_SZ, REG_MULTI_SZ, whether
-// stored as text or as hex bytes of UTF-16LE) in Windows-1252 with a terminating NUL, characters
-// the code page lacks as '?'; every other type as stored.
+// What RegQueryValueExA delivers: string types (REG_SZ, REG_EXPAND_SZ, REG_MULTI_SZ, stored as
+// text or as hex bytes of UTF-16LE) in Windows-1252 with a terminating NUL, characters the code
+// page lacks as '?'; every other type as stored. The value must be complete.
 std::vector<std::uint8_t> ansi_data(const Value& value);
-
-// A REG_SZ or REG_EXPAND_SZ value's text up to its first NUL, as UTF-8; nullopt for other types.
+// A complete REG_SZ or REG_EXPAND_SZ value's text up to its first NUL, as UTF-8; nullopt for
+// other types.
 std::optional<std::string> utf8_string(const Value& value);
 
 }  // namespace aggiorna::portable::wine_reg

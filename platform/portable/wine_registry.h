@@ -3,29 +3,32 @@
 #pragma once
 
 #include "platform/platform.h"
+#include "platform/portable/wine_reg_parse.h"
 
 #include <filesystem>
 #include <memory>
 
 namespace aggiorna::portable {
 
-// Reads the registry files of a Wine prefix; nothing is ever written.
+// Reads the registry files of a Wine prefix; nothing is ever written. The files are read as Wine's
+// own loader reads them (a key written in several sections has the values of all of them, the
+// later definition of a value winning).
 //
 // Lookups read the 32-bit view, the one the 32-bit host writes: on a 64-bit prefix a key under
 // HKLM\Software\X is looked for under Software\Wow6432Node\X first and, where it is not there,
-// under Software\X (Wine shares some keys between the views). A missing prefix or file, or a file
-// that is not a Wine registry, reads as an empty registry; a file cut short while it is read reads
-// as the shorter file. The file of a root is opened at the first open_key below that root and
-// closed with the last handle of that root, so one lookup sees one consistent file.
+// under Software\X (Wine shares some keys between the views). A missing prefix or file, a file
+// that is not a regular file or not a Wine registry, reads as an empty registry; a file cut short
+// while it is read reads as the shorter file. The file of a root is opened at the first open_key
+// below that root and closed with the last handle of that root, so one lookup sees one file.
 //
-// No tree is held in memory: the first lookup in a file reads it once through, in pieces of
-// `buffer_size` bytes, and keeps a small index (the stretches of the file below each key of the
-// first three levels, and where the order of the sections breaks); later lookups read only those
-// stretches. The index is kept while the file stays the same (device, inode, size, times).
+// No tree is held in memory: the first lookup in a file reads it once through and notes where each
+// section stands, under a hash of its key's path (and of the keys above it); later lookups read
+// only the sections of the keys asked for. The notes are kept while the file stays the same
+// (device, inode, size, times). A value longer than wine_reg::kMaxData is measured, not stored,
+// and reads as not fitting.
 class WineRegistry final : public Registry {
 public:
-    static constexpr std::size_t kDefaultBufferSize = 256 * 1024;
-    explicit WineRegistry(std::filesystem::path prefix, std::size_t buffer_size = kDefaultBufferSize);
+    explicit WineRegistry(std::filesystem::path prefix);
     ~WineRegistry() override;
     WineRegistry(const WineRegistry&) = delete;
     WineRegistry& operator=(const WineRegistry&) = delete;
@@ -39,9 +42,11 @@ public:
     // Closing a root, an unknown key or an already closed key does nothing.
     void close_key(RegKey key) override;
 
+    // The value as Wine holds it (type, UTF-16 strings with their NUL), for tests and tools.
+    std::optional<wine_reg::Value> query_raw(RegKey key, std::string_view name);
     // Keys opened and not yet closed.
     std::size_t open_key_count() const;
-    // How many times a file was read through to index it: once per file while it stays the same.
+    // How many times a file was read through to note its sections: once while it stays the same.
     std::size_t index_builds() const;
 
 private:
