@@ -138,6 +138,7 @@ public:
     // Throws Error with the file system's code when it cannot be opened.
     virtual std::unique_ptr<InputFile> open_for_reading(const std::string& path) = 0;
     // The folder that holds the running program's executable, without a trailing backslash.
+    // Throws Error (76) when that folder has no Windows path.
     virtual std::string executable_folder() = 0;
 };
 

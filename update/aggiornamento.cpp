@@ -56,9 +56,12 @@ private:
     // One copy into a host folder. A host holding the destination open (75) stops the run; any
     // other failure is reported and ends this version's update, so that nothing claims or
     // completes an update whose files did not arrive.
-    bool Copia(const std::string& sorgente, const std::string& cartella, const char* nome) {
+    bool Copia(const std::string& origine, const char* file, const std::string& cartella, const char* nome) {
         try {
-            p_.files.copy_file(sorgente, cartella + "\\" + nome);
+            // Without its own folder the program has no file of its own to install: a path made
+            // from nothing could only name another file.
+            if (origine.empty()) throw Error(code::path_not_found, "the program's folder is unknown");
+            p_.files.copy_file(origine + "\\" + file, cartella + "\\" + nome);
             return true;
         } catch (const Error& e) {
             if (e.code() == code::path_file_access) gestore_.InUso();
@@ -72,8 +75,8 @@ private:
     void Versione4() {
         if (Messaggio(MessaggioConferma("Quintrel! Professional 4"), box_style::confirmation) != box_answer::ok) return;
         const std::string origine = CartellaAggiornamento();
-        if (!Copia(origine + "\\Estr.bin", cartella4_, "Estr.bi_")) return;
-        if (!Copia(origine + "\\bl.bin", cartella4_, "bl.bin")) return;
+        if (!Copia(origine, "Estr.bin", cartella4_, "Estr.bi_")) return;
+        if (!Copia(origine, "bl.bin", cartella4_, "bl.bin")) return;
         // From here on the component tells the user how the update went.
         gestore_.Esegui([&] {
             if (!componente_) throw Error(code::object_not_set, "ComponenteAggiornamento not created");
@@ -85,7 +88,7 @@ private:
         if (Messaggio(MessaggioConferma("Quintrel! Professional 3.0"), box_style::confirmation) != box_answer::ok)
             return;
         const std::string origine = CartellaAggiornamento();
-        if (!Copia(origine + "\\Estr.bin", cartella30_, "Estr.bin")) return;
+        if (!Copia(origine, "Estr.bin", cartella30_, "Estr.bin")) return;
         Messaggio("L'aggiornamento è stato eseguito correttamente.", box_style::information);
     }
 

@@ -1,4 +1,5 @@
 // Entry point of the portable build: the core over a Wine prefix, the terminal and POSIX files.
+#include <csignal>
 #include <iostream>
 
 #include "platform/portable/portable_components.h"
@@ -15,6 +16,9 @@ int main() {
     using namespace aggiorna;
     using namespace aggiorna::portable;
 
+    // A closed terminal or pipe makes writes fail (the boxes then close) instead of ending the run
+    // silently between two steps.
+    std::signal(SIGPIPE, SIG_IGN);
     const auto prefix = wine_prefix();
     WineRegistry registry(prefix);
     TerminalMessageBoxes boxes(std::cin, std::cout);

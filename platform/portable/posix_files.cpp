@@ -416,6 +416,11 @@ std::string PosixFileSystem::executable_folder() {
     std::error_code ec;
     const fs::path exe = fs::read_symlink("/proc/self/exe", ec);
     if (ec) fail(code::path_not_found, "readlink", ec.value(), "/proc/self/exe");
+    // A native name holding "\\" has no Windows spelling: written as one it would name another
+    // folder, and the files found there are not the ones shipped with the program.
+    for (const auto& part : exe.parent_path())
+        if (part.native().find('\\') != std::string::npos)
+            fail(code::path_not_found, "executable_folder", ENOENT, exe.parent_path());
     std::string folder = to_windows_path(prefix_, exe.parent_path());
     while (!folder.empty() && folder.back() == '\\') folder.pop_back();
     return folder;

@@ -59,7 +59,8 @@ public:
     std::optional<std::uint32_t> attributes(const std::string& path) override;
     // 53 when the path names no regular file (unmappable, missing, a folder), 70 access denied.
     std::unique_ptr<InputFile> open_for_reading(const std::string& path) override;
-    // The folder of /proc/self/exe as a Windows path of the prefix.
+    // The folder of /proc/self/exe as a Windows path of the prefix; 76 when a name on its way
+    // holds "\\", which no Windows path can.
     std::string executable_folder() override;
 
 private:

@@ -2,6 +2,7 @@
 #include "platform/portable/terminal_boxes.h"
 
 #include <string>
+#include <utility>
 
 #include "platform/portable/cp1252.h"
 
@@ -78,29 +79,46 @@ Answer classify(std::string_view line) {
 
 }  // namespace
 
-int TerminalMessageBoxes::message_box(std::string_view text, std::uint32_t style, std::string_view caption) {
-    out_ << '\n' << icon_mark(style) << printable(caption) << '\n' << printable(text) << '\n';
-    const bool ok_cancel = (style & kButtonsMask) == kOkCancel;
+std::optional<std::string> TerminalMessageBoxes::answer() {
     std::string line;
-    if (!ok_cancel) {
+    while (!closed_) {
+        const int c = in_.get();
+        if (c == std::char_traits<char>::eof()) {
+            closed_ = true;
+            if (!line.empty()) return line;  // a last answer without its line end still counts
+            break;
+        }
+        if (std::exchange(after_cr_, false) && c == '\n') continue;
+        if (c == '\n' || c == '\r') {
+            after_cr_ = c == '\r';
+            return line;
+        }
+        if (line.size() == kMaxAnswer) closed_ = true;
+        else line += static_cast<char>(c);
+    }
+    return std::nullopt;
+}
+
+int TerminalMessageBoxes::message_box(std::string_view text, std::uint32_t style, std::string_view caption) {
+    // Once `out` cannot be written (it stays so), nobody sees the box: it is a closed box.
+    out_ << '\n' << icon_mark(style) << printable(caption) << '\n' << printable(text) << '\n';
+    if ((style & kButtonsMask) != kOkCancel) {
         out_ << "[ OK ] (Invio per continuare) " << std::flush;
-        std::getline(in_, line);
+        if (out_) answer();
         out_ << '\n' << std::flush;
         return box_answer::ok;
     }
     out_ << "[ OK ] [ Annulla ]  (Invio = OK, \"a\" = Annulla) " << std::flush;
-    for (;;) {
-        if (!std::getline(in_, line)) {
-            out_ << '\n' << std::flush;
-            return box_answer::cancel;
-        }
-        switch (classify(line)) {
+    for (std::optional<std::string> line; out_ && (line = answer());) {
+        switch (classify(*line)) {
             case Answer::ok: return box_answer::ok;
             case Answer::cancel: return box_answer::cancel;
             case Answer::unknown: break;
         }
         out_ << "Rispondere OK (Invio) oppure Annulla (\"a\"): " << std::flush;
     }
+    out_ << '\n' << std::flush;
+    return box_answer::cancel;
 }
 
 }  // namespace aggiorna::portable

@@ -214,6 +214,19 @@ TEST_F(Run, MissingArchiveBesideTheProgramIsACopyFailure) {
     EXPECT_EQ(*p_->files.get("C:\\Q3\\Estr.bin"), "old archive 3");
 }
 
+TEST_F(Run, UnknownProgramFolderIsACopyFailureWithoutACopy) {
+    p_->files.exe_folder_failure = code::path_not_found;
+    p_->files.put("\\Estr.bin", "a file of the drive's root");
+    Installa4();
+    Installa30();
+    Risposte({OK, OK});
+    Esegui();
+    EXPECT_THAT(Testi(), ElementsAre(kConferma4, CopiaFallita("Estr.bi_", "C:\\Q4"), kConferma30,
+                                     CopiaFallita("Estr.bin", "C:\\Q3")));
+    EXPECT_THAT(Copie(), IsEmpty());
+    EXPECT_EQ(*p_->files.get("C:\\Q3\\Estr.bin"), "old archive 3");
+}
+
 TEST_F(Run, UpdateComponentNotInstalledStillWritesTheFiles) {
     p_->components.not_installed.insert("ComponenteAggiornamento");
     Installa4();

@@ -161,6 +161,7 @@ public:
     };
 
     std::string exe_folder = "C:\\Aggiornamento";
+    std::optional<int> exe_folder_failure;      // code thrown by executable_folder
     std::map<std::string, File> files;          // key: lower(path)
     std::map<std::string, int> copy_failures;   // lower(destination) -> code thrown
     std::map<std::string, int> open_failures;   // lower(path) -> code thrown
@@ -195,7 +196,10 @@ public:
         if (it == files.end()) throw Error(code::file_not_found, "fake: no file " + path);
         return std::make_unique<Reader>(*this, it->second.contents, path);
     }
-    std::string executable_folder() override { return exe_folder; }
+    std::string executable_folder() override {
+        if (exe_folder_failure) throw Error(*exe_folder_failure, "fake executable_folder failure");
+        return exe_folder;
+    }
 
 private:
     class Reader final : public InputFile {

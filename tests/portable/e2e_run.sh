@@ -70,6 +70,44 @@ expect_output "Non è stato possibile copiare il file Estr.bin in C:\\Programmi\
 refute_output "L'aggiornamento è stato eseguito correttamente."
 expect_file "$(q3)/Estr.bin" "archivio estrazioni della versione 3.0 (vecchio)"
 
+run answers-ended-by-cr 'ok\r\rok\r\r'
+expect_file "$(q4)/Estr.bin" "archivio estrazioni nuovo"
+expect_file "$(q3)/Estr.bin" "archivio estrazioni nuovo"
+
+# An answer without end (a stream of NULs) ends the input after a bounded read: Cancel on both.
+scenario=endless-answer
+"$src/scripts/make-sample-prefix" "$work/s" "$build" >/dev/null
+cp "$exe" "$work/s/Aggiornamento/AggiornaArchivio"
+WINEPREFIX=$work/s/prefix timeout 20 "$work/s/Aggiornamento/AggiornaArchivio" </dev/zero >"$work/out" 2>&1 ||
+  fail "exit status $?"
+expect_file "$(q3)/Estr.bin" "archivio estrazioni della versione 3.0 (vecchio)"
+expect_file "$(q4)/Estr.bin" "archivio estrazioni della versione 4 (vecchio)"
+
+# Output into a pipe already closed: no silent death, the boxes are closed (Cancel).
+scenario=broken-pipe
+"$src/scripts/make-sample-prefix" "$work/s" "$build" >/dev/null
+cp "$exe" "$work/s/Aggiornamento/AggiornaArchivio"
+status=$(printf 'ok\nok\nok\nok\n' | WINEPREFIX=$work/s/prefix python3 -c '
+import os, subprocess, sys
+r, w = os.pipe()
+os.close(r)
+print(subprocess.run([sys.argv[1]], stdout=w, timeout=20).returncode)' "$work/s/Aggiornamento/AggiornaArchivio")
+[ "$status" = 0 ] || fail "exit status $status (a signal is negative)"
+expect_file "$(q3)/Estr.bin" "archivio estrazioni della versione 3.0 (vecchio)"
+
+# A delivery folder whose name holds "\" has no Windows path: never the files of x/y.
+scenario=backslash-in-folder
+"$src/scripts/make-sample-prefix" --solo-30 "$work/s" "$build" >/dev/null
+mkdir -p "$work/s/x\\y" "$work/s/x/y"
+cp "$exe" "$work/s/x\\y/AggiornaArchivio"
+cp "$work/s/Aggiornamento/Estr.bin" "$work/s/x\\y/Estr.bin"
+echo "esca" >"$work/s/x/y/Estr.bin"
+printf 'ok\n\n' | WINEPREFIX=$work/s/prefix timeout 20 "$work/s/x\\y/AggiornaArchivio" >"$work/out" 2>&1 ||
+  fail "exit status $?"
+expect_output "Non è stato possibile copiare il file Estr.bin in C:\\Programmi\\Quintrel."
+refute_output "L'aggiornamento è stato eseguito correttamente."
+expect_file "$(q3)/Estr.bin" "archivio estrazioni della versione 3.0 (vecchio)"
+
 if [ $failures -ne 0 ]; then
   echo "--- last output"; cat "$work/out"
   exit 1

@@ -5,6 +5,7 @@
 
 #include <sstream>
 #include <string>
+#include <vector>
 
 namespace aggiorna::portable {
 namespace {
@@ -58,6 +59,60 @@ TEST(TerminalMessageBoxes, ConfirmationAnswers) {
         SCOPED_TRACE(::testing::PrintToString(std::string(c.input)));
         EXPECT_EQ(show(c.input, box_style::confirmation).answer, c.answer);
     }
+}
+
+TEST(TerminalMessageBoxes, AnswersEndAtLineFeedCarriageReturnOrBoth) {
+    struct Case {
+        const char* input;
+        std::vector<int> answers;  // of three confirmation boxes in a row
+    };
+    const Case cases[] = {
+        {"ok\rno\rok\r", {box_answer::ok, box_answer::cancel, box_answer::ok}},
+        {"ok\r\nno\r\n\r\n", {box_answer::ok, box_answer::cancel, box_answer::ok}},
+        {"forse\rno\n\rok", {box_answer::cancel, box_answer::ok, box_answer::ok}},
+        {"no\n\nok\r", {box_answer::cancel, box_answer::ok, box_answer::ok}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(::testing::PrintToString(std::string(c.input)));
+        std::istringstream in(c.input);
+        std::ostringstream out;
+        TerminalMessageBoxes boxes(in, out);
+        std::vector<int> answers;
+        for (int i = 0; i < 3; ++i) answers.push_back(boxes.message_box("Testo", box_style::confirmation, "C"));
+        EXPECT_EQ(answers, c.answers);
+    }
+}
+
+TEST(TerminalMessageBoxes, AnOverlongAnswerEndsTheInput) {
+    const std::string longest(TerminalMessageBoxes::kMaxAnswer, 'x');
+    for (const std::string& input : {std::string(1 << 20, 'x') + "\nok\nok\n", std::string(1 << 20, '\0'),
+                                     longest + "y\nok\n"}) {
+        std::istringstream in(input);
+        std::ostringstream out;
+        TerminalMessageBoxes boxes(in, out);
+        EXPECT_EQ(boxes.message_box("Testo", box_style::confirmation, "C"), box_answer::cancel);
+        EXPECT_EQ(boxes.message_box("Testo", box_style::information, "C"), box_answer::ok);
+        EXPECT_EQ(boxes.message_box("Testo", box_style::confirmation, "C"), box_answer::cancel);
+        EXPECT_LE(static_cast<long long>(in.tellg()), static_cast<long long>(TerminalMessageBoxes::kMaxAnswer + 1))
+            << "read no further than the cap";
+        EXPECT_NE(out.str().find("Testo"), std::string::npos) << "later boxes are still shown";
+    }
+    // An answer of exactly the cap is still an answer.
+    std::istringstream in(longest + "\nno\n");
+    std::ostringstream out;
+    TerminalMessageBoxes boxes(in, out);
+    EXPECT_EQ(boxes.message_box("Testo", box_style::confirmation, "C"), box_answer::cancel);  // unknown, then "no"
+    EXPECT_NE(out.str().find("Rispondere"), std::string::npos);
+}
+
+TEST(TerminalMessageBoxes, AnUnwritableOutputIsAClosedBox) {
+    std::istringstream in("ok\nok\n");
+    std::ostringstream out;
+    out.setstate(std::ios::badbit);  // what a write to a closed pipe leaves
+    TerminalMessageBoxes boxes(in, out);
+    EXPECT_EQ(boxes.message_box("Testo", box_style::confirmation, "C"), box_answer::cancel);
+    EXPECT_EQ(boxes.message_box("Testo", box_style::error, "C"), box_answer::ok);
+    EXPECT_EQ(in.tellg(), 0) << "no answer taken for a box nobody saw";
 }
 
 TEST(TerminalMessageBoxes, AsksAgainOnlyAfterAnUnknownAnswer) {
