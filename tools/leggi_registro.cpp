@@ -50,6 +50,7 @@ int main(int argc, char** argv) {
         std::vector<std::string> fields;
         std::istringstream split(line);
         for (std::string field; std::getline(split, field, '\t');) fields.push_back(field);
+        if (!line.empty() && line.back() == '\t') fields.emplace_back();  // the default value's name
         if (fields.size() < 2) continue;
         const RegKey key = registry.open_key(kHkeyLocalMachine, unhex(fields[1]), reg_access::read);
         if (fields[0] == "K") {

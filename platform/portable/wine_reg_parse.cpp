@@ -1,7 +1,9 @@
 // Wine's registry text format, read as Wine's loader reads it, and its values as Windows delivers them.
 #include "platform/portable/wine_reg_parse.h"
 
+#include <algorithm>
 #include <array>
+#include <bit>
 #include <cerrno>
 #include <cstring>
 #include <unistd.h>
@@ -112,20 +114,70 @@ constexpr auto kPlain = [] {
     for (int b = 0x20; b < 0x7F; ++b) t[b] = b != '\\' && b != ']';
     return t;
 }();
-constexpr auto kLower = [] {
-    std::array<char, 256> t{};
-    for (int b = 0; b < 256; ++b) t[b] = static_cast<char>(b >= 'A' && b <= 'Z' ? b + 0x20 : b);
-    return t;
-}();
+// Section names are the one hot spot of the first pass over a file: they are read eight bytes at a
+// time where they are plain ASCII.
+constexpr std::uint64_t kOnes = 0x0101010101010101u, kHigh = 0x8080808080808080u;
+
+char lower(unsigned char b) { return static_cast<char>(b + ((static_cast<unsigned>(b - 'A') < 26u) << 5)); }
+
+// The plain bytes at the start of `w`, appended to `out` in lower case; returns how many.
+std::size_t take_plain(std::string_view w, std::string& out) {
+    const auto zero = [](std::uint64_t v) { return (v - kOnes) & ~v & kHigh; };
+    std::size_t n = 0;
+    for (; n + 8 <= w.size(); n += 8) {
+        std::uint64_t x;
+        std::memcpy(&x, w.data() + n, 8);
+        const std::uint64_t stop = ((x - kOnes * 0x20) & ~x & kHigh) | (((x + kOnes) | x) & kHigh) |
+                                   zero(x ^ (kOnes * '\\')) | zero(x ^ (kOnes * ']'));
+        if (stop) break;
+    }
+    while (n < w.size() && kPlain[static_cast<unsigned char>(w[n])]) ++n;
+    const std::size_t from = out.size();
+    out.resize(from + n);
+    char* dst = out.data() + from;
+    std::size_t i = 0;
+    for (; i + 8 <= n; i += 8) {
+        std::uint64_t x;
+        std::memcpy(&x, w.data() + i, 8);
+        x |= ((x + kOnes * 0x3F) & ~(x + kOnes * 0x25) & kHigh) >> 2;  // 'A' to 'Z' in lower case
+        std::memcpy(dst + i, &x, 8);
+    }
+    for (; i < n; ++i) dst[i] = lower(static_cast<unsigned char>(w[i]));
+    return n;
+}
+
+// How many bytes `a` and `b` share at their start.
+std::size_t common_start(std::string_view a, std::string_view b) {
+    const std::size_t n = std::min(a.size(), b.size());
+    std::size_t i = 0;
+    for (; i + 8 <= n; i += 8) {
+        std::uint64_t x, y;
+        std::memcpy(&x, a.data() + i, 8);
+        std::memcpy(&y, b.data() + i, 8);
+        if (x != y) return i + static_cast<std::size_t>(std::countr_zero(x ^ y)) / 8;
+    }
+    while (i < n && a[i] == b[i]) ++i;
+    return i;
+}
 
 // The hash of a key path goes on component by component, eight bytes at a time.
 std::uint64_t hash_component(std::uint64_t h, std::string_view part) {
-    h = (h ^ part.size()) * kHashFactor;
-    for (std::size_t i = 0; i < part.size(); i += 8) {
-        std::uint64_t word = 0;
-        std::memcpy(&word, part.data() + i, std::min<std::size_t>(8, part.size() - i));
+    const char* p = part.data();
+    std::size_t n = part.size();
+    const auto mix = [&h](std::uint64_t word) {
         h = (h ^ word) * 0x9E3779B97F4A7C15u;
         h ^= h >> 29;
+    };
+    h = (h ^ n) * kHashFactor;
+    for (; n >= 8; p += 8, n -= 8) {
+        std::uint64_t word;
+        std::memcpy(&word, p, 8);
+        mix(word);
+    }
+    if (n > 0) {
+        std::uint64_t word = 0;
+        for (std::size_t i = 0; i < n; ++i) word |= std::uint64_t{static_cast<unsigned char>(p[i])} << (8 * i);
+        mix(word);
     }
     return h;
 }
@@ -282,22 +334,25 @@ void for_each_code_point(std::u16string_view units, F f) {
 
 }  // namespace
 
-Cursor::Cursor(int fd, std::uint64_t offset) : fd_(fd), base_(offset), buffer_(kBufferSize) {}
+Cursor::Cursor(int fd, std::uint64_t offset)
+    : fd_(fd), base_(offset), buffer_(std::make_unique_for_overwrite<char[]>(kBufferSize)) {}
 
 bool Cursor::fill(std::size_t need) {
     if (len_ >= need) return true;
     if (end_) return false;
-    if (need > buffer_.size()) {
+    if (need > kBufferSize) {
         // Keep the last 4 KiB before the cursor for behind().
         const std::size_t drop = pos_ > 4096 ? pos_ - 4096 : 0;
-        std::memmove(buffer_.data(), buffer_.data() + drop, len_ - drop);
+        std::memmove(buffer_.get(), buffer_.get() + drop, len_ - drop);
         base_ += drop;
         pos_ -= drop;
         len_ -= drop;
         need -= drop;
     }
     while (len_ < need) {
-        const ssize_t n = ::pread(fd_, buffer_.data() + len_, buffer_.size() - len_, static_cast<off_t>(base_ + len_));
+        // Small reads first: most cursors read a few lines.
+        const std::size_t want = std::min(kBufferSize - len_, std::max<std::size_t>(len_, 16 * 1024));
+        const ssize_t n = ::pread(fd_, buffer_.get() + len_, want, static_cast<off_t>(base_ + len_));
         if (n < 0 && errno == EINTR) continue;
         if (n <= 0) {
             end_ = true;
@@ -310,13 +365,13 @@ bool Cursor::fill(std::size_t need) {
 
 std::string_view Cursor::window(std::size_t want) {
     peek(want - 1);
-    return std::string_view(buffer_.data() + pos_, std::min(want, len_ - pos_));
+    return std::string_view(buffer_.get() + pos_, std::min(want, len_ - pos_));
 }
 
 bool Cursor::find(char c) {
     for (;;) {
-        if (const void* hit = std::memchr(buffer_.data() + pos_, c, len_ - pos_)) {
-            pos_ = static_cast<std::size_t>(static_cast<const char*>(hit) - buffer_.data());
+        if (const void* hit = std::memchr(buffer_.get() + pos_, c, len_ - pos_)) {
+            pos_ = static_cast<std::size_t>(static_cast<const char*>(hit) - buffer_.get());
             return true;
         }
         pos_ = len_;
@@ -391,23 +446,47 @@ std::uint64_t name_hash(std::string_view canonical) {
     return h;
 }
 
-SectionName read_section_name(Cursor& c, std::string& out, std::vector<std::uint64_t>& hashes) {
+SectionName read_section_name(Cursor& c, std::string& out, std::vector<std::uint64_t>& hashes, NameCache* cache) {
     out.clear();
     hashes.clear();
     std::uint64_t h = kHashStart;
     std::size_t start = 0;  // where the current component starts in `out`
     std::size_t units = 0;  // its length in UTF-16 units
     bool started = false, too_long = false;
+    // The keys this name shares, byte for byte, with the one before it are taken as they were.
+    std::size_t resume = 0;
+    NameCache scratch;
+    std::string& raw = cache ? cache->next_raw : scratch.raw;  // the plain bytes at the start
+    std::vector<NameCache::Mark>& marks = cache ? cache->next_marks : scratch.marks;
+    raw.clear();
+    marks.clear();
+    if (cache && !cache->raw.empty()) {
+        const std::string_view w = c.window(4096);
+        const std::size_t common = common_start(w, cache->raw);
+        for (std::size_t k = cache->marks.size(); k-- > 0;) {
+            const NameCache::Mark& m = cache->marks[k];
+            if (m.raw_end > common) continue;
+            out.assign(cache->out, 0, m.out_size);
+            hashes.assign(cache->hashes.begin(), cache->hashes.begin() + static_cast<std::ptrdiff_t>(m.depth));
+            h = m.hash;
+            start = out.size();
+            started = true;
+            resume = m.raw_end;
+            marks.assign(cache->marks.begin(), cache->marks.begin() + static_cast<std::ptrdiff_t>(k + 1));
+            break;
+        }
+    }
+    if (cache) cache->raw.clear();  // until this name is read whole
     const auto appended = [&] {
         if (out.size() <= kMaxPath) return;
         too_long = true;  // measured from here on, not stored
         out.clear();
         start = 0;
     };
-    // Wine's rules for key paths: no leading "\", repeated separators count as one, a trailing one
-    // is dropped, and each name is at most kMaxKeyName units.
+    // Wine's rules for key paths: leading, repeated and trailing separators count for nothing, and
+    // each name is at most kMaxKeyName units.
     const auto separator = [&] {
-        if (!started || units > kMaxKeyName) return false;
+        if (units > kMaxKeyName) return false;
         if (units == 0) return true;
         if (!too_long) {
             h = hash_component(h, std::string_view(out).substr(start));
@@ -418,29 +497,37 @@ SectionName read_section_name(Cursor& c, std::string& out, std::vector<std::uint
         units = 0;
         return true;
     };
+    // Wine creates the keys up to a name that is too long, then stops.
+    const auto too_long_name = [&] {
+        if (too_long || start == 0) return SectionName::none;
+        out.resize(start - 1);
+        return SectionName::above;
+    };
     std::u16string chars;
-    for (;;) {
+    for (bool first = true;; first = false) {
         // Runs of plain ASCII straight from the buffer: most names are nothing else.
         const std::string_view w = c.window(4096);
-        std::size_t i = 0;
+        std::size_t i = first ? resume : 0;
         for (;;) {
-            const std::size_t run = i;
-            while (i < w.size() && kPlain[static_cast<unsigned char>(w[i])]) ++i;
-            if (i > run) {
+            std::size_t run;
+            if (!too_long) {
+                run = take_plain(w.substr(i), out);
+                appended();
+            } else {
+                run = 0;
+                while (i + run < w.size() && kPlain[static_cast<unsigned char>(w[i + run])]) ++run;
+            }
+            if (run > 0) {
                 started = true;
-                units += i - run;
-                if (!too_long) {
-                    const std::size_t from = out.size();
-                    out.append(w.data() + run, i - run);
-                    for (char* p = out.data() + from, *end = out.data() + out.size(); p != end; ++p)
-                        *p = kLower[static_cast<unsigned char>(*p)];
-                    appended();
-                }
+                units += run;
+                i += run;
             }
             if (i + 1 >= w.size() || w[i] != '\\' || w[i + 1] != '\\') break;
-            if (!separator()) return SectionName::none;
+            if (!separator()) return too_long_name();
             i += 2;
+            if (first && cache) marks.push_back({i, out.size(), hashes.size(), h});
         }
+        if (first && cache) raw.assign(w.data(), i);
         c.skip(i);
         chars.clear();
         const Step step = next_char(c, ']', chars);
@@ -448,7 +535,7 @@ SectionName read_section_name(Cursor& c, std::string& out, std::vector<std::uint
         if (step == Step::end) break;
         for (const char16_t u : chars) {
             if (u == u'\\') {
-                if (!separator()) return SectionName::none;
+                if (!separator()) return too_long_name();
                 continue;
             }
             started = true;
@@ -459,8 +546,15 @@ SectionName read_section_name(Cursor& c, std::string& out, std::vector<std::uint
             }
         }
     }
-    if (!started || units > kMaxKeyName) return SectionName::none;
+    if (units > kMaxKeyName) return too_long_name();
+    if (!started) return SectionName::none;
     if (too_long) return SectionName::unlisted;
+    if (cache) {
+        cache->raw.swap(raw);
+        cache->marks.swap(marks);
+        cache->out = out;
+        cache->hashes = hashes;
+    }
     if (units == 0) {
         out.pop_back();  // a trailing separator: the path's hash is already the last
     } else {

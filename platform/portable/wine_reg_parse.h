@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -52,7 +53,7 @@ private:
 
     int fd_;
     std::uint64_t base_;  // file offset of buffer_[0]
-    std::vector<char> buffer_;
+    std::unique_ptr<char[]> buffer_;
     std::size_t pos_ = 0, len_ = 0;
     bool end_ = false;
 };
@@ -76,10 +77,25 @@ std::uint64_t name_hash(std::string_view canonical);
 
 // Reads a section name from just after its '['. `key`: `out` is its canonical path and `hashes`
 // holds the name_hash of each key above it (the first component, the first two, ...) and last its
-// own. `none`: Wine creates no key from the line (no ']', an empty name, a leading "\", or a
-// component longer than kMaxKeyName). `unlisted`: a key whose path is too long to be noted.
-enum class SectionName { none, key, unlisted };
-SectionName read_section_name(Cursor& c, std::string& out, std::vector<std::uint64_t>& hashes);
+// own. `none`: Wine creates no key from the line (no ']', an empty name). `above`: a name in the
+// path is longer than kMaxKeyName: Wine creates the keys before it (`out` and `hashes` are theirs)
+// and no key for the section. `unlisted`: a key whose path is too long to be noted.
+enum class SectionName { none, key, above, unlisted };
+// What the last name read through it shares with the next one: Wine writes the sections in order,
+// so consecutive names mostly start alike, and the keys they share need not be read again.
+struct NameCache {
+    struct Mark {
+        std::size_t raw_end, out_size, depth;  // after a separator: the bytes read, `out`, `hashes`
+        std::uint64_t hash;
+    };
+    std::string raw, out;
+    std::vector<Mark> marks;
+    std::vector<std::uint64_t> hashes;
+    std::string next_raw;  // kept only to reuse their memory
+    std::vector<Mark> next_marks;
+};
+SectionName read_section_name(Cursor& c, std::string& out, std::vector<std::uint64_t>& hashes,
+                              NameCache* cache = nullptr);
 
 // A value as Windows keeps it (strings in UTF-16LE with their terminating NUL): the type, the
 // full size, and the first kMaxData bytes.

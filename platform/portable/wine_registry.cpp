@@ -105,6 +105,7 @@ bool note_sections(int fd, Cursor& c, const std::uint64_t* only, std::vector<Ent
     std::uint64_t next = c.peek() < 0 ? kNone : c.offset();
     std::string name;
     std::vector<std::uint64_t> hashes, previous;
+    wine_reg::NameCache cache;
     while (c.find('[')) {
         const std::uint64_t at = c.offset();
         bool section = at == next;
@@ -124,16 +125,18 @@ bool note_sections(int fd, Cursor& c, const std::uint64_t* only, std::vector<Ent
         }
         c.skip();
         if (!section) continue;
-        const auto kind = wine_reg::read_section_name(c, name, hashes);
+        const auto kind = wine_reg::read_section_name(c, name, hashes, &cache);
         if (kind == wine_reg::SectionName::key) {
             // Keys above this one are noted where the previous section did not already have them.
             for (std::size_t d = 0; d + 1 < hashes.size(); ++d)
                 if (d >= previous.size() || previous[d] != hashes[d]) note({hashes[d], at | kBelow});
             note({hashes.back(), at});
             previous.swap(hashes);
+        } else if (kind == wine_reg::SectionName::above) {
+            for (const std::uint64_t hash : hashes) note({hash, at | kBelow});
         }
         last = at;
-        last_key = kind != wine_reg::SectionName::none;
+        last_key = kind == wine_reg::SectionName::key || kind == wine_reg::SectionName::unlisted;
     }
     return complete;
 }
@@ -239,8 +242,10 @@ struct WineRegistry::State {
             const bool below = (e.at & kBelow) != 0;
             if (e.hash != hash || (below && exists)) continue;
             Cursor c(h.fd, (e.at & ~kBelow) + 1);
-            if (wine_reg::read_section_name(c, name, hashes) != wine_reg::SectionName::key) continue;
-            if (below ? name.size() > path.size() && name[path.size()] == '\\' && name.starts_with(path) : name == path) {
+            const auto kind = wine_reg::read_section_name(c, name, hashes);
+            if (kind != wine_reg::SectionName::key && (kind != wine_reg::SectionName::above || !below)) continue;
+            const bool above = name.size() > path.size() && name[path.size()] == '\\' && name.starts_with(path);
+            if (name == path || (below && above)) {
                 exists = true;
                 if (!below) own.push_back(e.at);
             }

@@ -170,12 +170,14 @@ TEST_F(WineRegistryTest, FilesReadAsWineReadsThem) {
         {"a NUL ends the line", "\n[Software\\\\K] 1\n\"v\"=\"ab\"\n\"w\"=\"x\0\"\n\"z\"=\"1\"\n"s, "Software\\K", "w", ""s},
         {"values after a malformed section line belong to no key",
          "\n[Software\\\\K] 1\n\"a\"=\"1\"\n[Software\\\\Bad\n\"v\"=\"x\"\n", "Software\\K", "v", std::nullopt},
-        {"a leading separator makes no key", "\n[\\\\Software\\\\K] 1\n\"v\"=\"x\"\n", "Software\\K", "v", std::nullopt},
+        {"a leading separator counts for nothing", "\n[\\\\Software\\\\K] 1\n\"v\"=\"x\"\n", "Software\\K", "v", "x\0"s},
         {"repeated and trailing separators count once", "\n[Software\\\\\\\\K\\\\] 1\n\"v\"=\"x\"\n", "Software\\K", "v",
          "x\0"s},
         {"a key name over 256 characters makes no key",
          "\n[Software\\\\" + std::string(257, 'n') + "] 1\n\"v\"=\"x\"\n", ("Software\\" + std::string(257, 'n')).c_str(), "v",
          std::nullopt},
+        {"... but the keys before that name are made", "\n[Software\\\\Made\\\\" + std::string(257, 'n') + "] 1\n",
+         "Software\\Made", "v", std::nullopt},
         {"a key name of 256 characters is fine", "\n[Software\\\\" + std::string(256, 'n') + "] 1\n\"v\"=\"x\"\n",
          nullptr, "v", "x\0"s},
         {"Greek and Cyrillic names ignore case", "\n[Software\\\\\xce\x91\xd0\x96] 1\n\"\xce\xb2\"=\"x\"\n",
@@ -187,6 +189,16 @@ TEST_F(WineRegistryTest, FilesReadAsWineReadsThem) {
         write_system(c.body);
         EXPECT_EQ(read(c.path ? c.path : name256.c_str(), c.name), c.ansi);
     }
+}
+
+TEST_F(WineRegistryTest, KeysBeforeATooLongNameAreMade) {
+    write_system("\n[Software\\\\Made\\\\" + std::string(257, 'n') + "\\\\Below] 1\n\"v\"=\"x\"\n");
+    WineRegistry reg(prefix_);
+    const RegKey made = open_path(reg, kHkeyLocalMachine, "Software\\Made");
+    EXPECT_NE(made, 0u);
+    EXPECT_EQ(reg.query_string(made, "v"), std::nullopt);
+    reg.close_key(made);
+    EXPECT_EQ(open_path(reg, kHkeyLocalMachine, "Software\\Made\\" + std::string(257, 'n')), 0u);
 }
 
 TEST_F(WineRegistryTest, ArchitectureLines) {
