@@ -4,7 +4,8 @@
 // Input: the first byte sets the size of the value area (0 to 255 bytes); the rest is written as
 // both system.reg and user.reg of a scratch prefix. Every lookup must end in a value, a missing
 // value or an aggiorna::Error, and keep the interface's promises: a failed query_value leaves the
-// area and the length untouched, a successful one fits in the area, query_string gives UTF-8.
+// area and the length untouched, a successful one fits in the area, query_string gives UTF-8, and
+// no value is kept beyond its bound.
 #include <unistd.h>
 
 #include <cstdint>
@@ -62,7 +63,7 @@ const std::vector<Lookup>& lookups() {
     return all;
 }
 
-void query(Registry& registry, RegKey key, const char* name, std::size_t area_size) {
+void query(portable::WineRegistry& registry, RegKey key, const char* name, std::size_t area_size) {
     constexpr std::uint8_t kCanary = 0xCD;
     std::vector<std::uint8_t> area(area_size + 16, kCanary);
     std::uint32_t length = 0xDEADBEEF;
@@ -78,9 +79,12 @@ void query(Registry& registry, RegKey key, const char* name, std::size_t area_si
         if (area[i] != kCanary) failure("query_value wrote past the area");
     if (const auto text = registry.query_string(key, name); text && !valid_utf8(*text))
         failure("query_string gave text that is not UTF-8");
+    if (const auto raw = registry.query_raw(key, name);
+        raw && (raw->data.size() > portable::wine_reg::kMaxData || raw->data.size() > raw->size))
+        failure("query_raw kept more than its bound or than the value");
 }
 
-void run_lookups(Registry& registry, std::size_t area_size) {
+void run_lookups(portable::WineRegistry& registry, std::size_t area_size) {
     for (const auto& lookup : lookups()) {
         // The whole path at once, as the program opens its keys.
         if (const RegKey key = registry.open_key(lookup.root, lookup.path, reg_access::read)) {
