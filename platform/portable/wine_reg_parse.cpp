@@ -447,36 +447,36 @@ std::uint64_t name_hash(std::string_view canonical) {
 }
 
 SectionName read_section_name(Cursor& c, std::string& out, std::vector<std::uint64_t>& hashes, NameCache* cache) {
-    out.clear();
-    hashes.clear();
     std::uint64_t h = kHashStart;
-    std::size_t start = 0;  // where the current component starts in `out`
-    std::size_t units = 0;  // its length in UTF-16 units
-    bool started = false, too_long = false;
-    // The keys this name shares, byte for byte, with the one before it are taken as they were.
+    std::size_t units = 0;  // of the current component, in UTF-16 units
     std::size_t resume = 0;
-    NameCache scratch;
-    std::string& raw = cache ? cache->next_raw : scratch.raw;  // the plain bytes at the start
-    std::vector<NameCache::Mark>& marks = cache ? cache->next_marks : scratch.marks;
-    raw.clear();
-    marks.clear();
-    if (cache && !cache->raw.empty()) {
-        const std::string_view w = c.window(4096);
-        const std::size_t common = common_start(w, cache->raw);
-        for (std::size_t k = cache->marks.size(); k-- > 0;) {
-            const NameCache::Mark& m = cache->marks[k];
-            if (m.raw_end > common) continue;
-            out.assign(cache->out, 0, m.out_size);
-            hashes.assign(cache->hashes.begin(), cache->hashes.begin() + static_cast<std::ptrdiff_t>(m.depth));
+    bool started = false, too_long = false;
+    // The keys this name shares, byte for byte, with the one before it are kept as they are.
+    std::size_t keep_out = 0, keep_hashes = 0;
+    if (cache) {
+        const std::size_t common = common_start(c.window(4096), cache->raw);
+        while (!cache->marks.empty() && cache->marks.back().raw_end > common) cache->marks.pop_back();
+        if (!cache->marks.empty()) {
+            const NameCache::Mark& m = cache->marks.back();
+            keep_out = m.out_size;
+            keep_hashes = m.depth;
             h = m.hash;
-            start = out.size();
-            started = true;
             resume = m.raw_end;
-            marks.assign(cache->marks.begin(), cache->marks.begin() + static_cast<std::ptrdiff_t>(k + 1));
-            break;
+            started = true;
         }
+        cache->shared = keep_hashes;
     }
-    if (cache) cache->raw.clear();  // until this name is read whole
+    out.resize(keep_out);
+    hashes.resize(keep_hashes);
+    std::size_t start = out.size();  // where the current component starts in `out`
+    // The next name may start from this one only when this one is read whole.
+    struct Forget {
+        NameCache* cache;
+        bool keep = false;
+        ~Forget() {
+            if (cache && !keep) cache->raw.clear();
+        }
+    } forget{cache};
     const auto appended = [&] {
         if (out.size() <= kMaxPath) return;
         too_long = true;  // measured from here on, not stored
@@ -525,9 +525,9 @@ SectionName read_section_name(Cursor& c, std::string& out, std::vector<std::uint
             if (i + 1 >= w.size() || w[i] != '\\' || w[i + 1] != '\\') break;
             if (!separator()) return too_long_name();
             i += 2;
-            if (first && cache) marks.push_back({i, out.size(), hashes.size(), h});
+            if (first && cache) cache->marks.push_back({i, out.size(), hashes.size(), h});
         }
-        if (first && cache) raw.assign(w.data(), i);
+        if (first && cache) cache->raw.assign(w.data(), i);
         c.skip(i);
         chars.clear();
         const Step step = next_char(c, ']', chars);
@@ -549,16 +549,11 @@ SectionName read_section_name(Cursor& c, std::string& out, std::vector<std::uint
     if (units > kMaxKeyName) return too_long_name();
     if (!started) return SectionName::none;
     if (too_long) return SectionName::unlisted;
-    if (cache) {
-        cache->raw.swap(raw);
-        cache->marks.swap(marks);
-        cache->out = out;
-        cache->hashes = hashes;
-    }
     if (units == 0) {
         out.pop_back();  // a trailing separator: the path's hash is already the last
     } else {
         hashes.push_back(hash_component(h, std::string_view(out).substr(start)));
+        forget.keep = true;
     }
     return SectionName::key;
 }

@@ -82,17 +82,17 @@ std::uint64_t name_hash(std::string_view canonical);
 // and no key for the section. `unlisted`: a key whose path is too long to be noted.
 enum class SectionName { none, key, above, unlisted };
 // What the last name read through it shares with the next one: Wine writes the sections in order,
-// so consecutive names mostly start alike, and the keys they share need not be read again.
+// so consecutive names mostly start alike, and the keys they share need not be read again. With a
+// cache, `out` and `hashes` must hold what the previous call left in them; `shared` tells how many
+// of the hashes were kept from it.
 struct NameCache {
     struct Mark {
         std::size_t raw_end, out_size, depth;  // after a separator: the bytes read, `out`, `hashes`
         std::uint64_t hash;
     };
-    std::string raw, out;
+    std::string raw;
     std::vector<Mark> marks;
-    std::vector<std::uint64_t> hashes;
-    std::string next_raw;  // kept only to reuse their memory
-    std::vector<Mark> next_marks;
+    std::size_t shared = 0;
 };
 SectionName read_section_name(Cursor& c, std::string& out, std::vector<std::uint64_t>& hashes,
                               NameCache* cache = nullptr);

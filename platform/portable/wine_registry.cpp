@@ -104,7 +104,7 @@ bool note_sections(int fd, Cursor& c, const std::uint64_t* only, std::vector<Ent
     bool next_known = true;
     std::uint64_t next = c.peek() < 0 ? kNone : c.offset();
     std::string name;
-    std::vector<std::uint64_t> hashes, previous;
+    std::vector<std::uint64_t> hashes;
     wine_reg::NameCache cache;
     while (c.find('[')) {
         const std::uint64_t at = c.offset();
@@ -127,11 +127,9 @@ bool note_sections(int fd, Cursor& c, const std::uint64_t* only, std::vector<Ent
         if (!section) continue;
         const auto kind = wine_reg::read_section_name(c, name, hashes, &cache);
         if (kind == wine_reg::SectionName::key) {
-            // Keys above this one are noted where the previous section did not already have them.
-            for (std::size_t d = 0; d + 1 < hashes.size(); ++d)
-                if (d >= previous.size() || previous[d] != hashes[d]) note({hashes[d], at | kBelow});
+            // Keys above this one are noted unless the previous name had them already.
+            for (std::size_t d = cache.shared; d + 1 < hashes.size(); ++d) note({hashes[d], at | kBelow});
             note({hashes.back(), at});
-            previous.swap(hashes);
         } else if (kind == wine_reg::SectionName::above) {
             for (const std::uint64_t hash : hashes) note({hash, at | kBelow});
         }
