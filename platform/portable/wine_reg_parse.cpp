@@ -24,9 +24,6 @@ int hex_value(int c) {
     return -1;
 }
 
-// The blanks of the C library's isspace, the line end aside (at() hides it).
-bool is_blank(int c) { return c == ' ' || c == '\t' || c == '\v' || c == '\f' || c == '\r'; }
-
 void skip_blanks(Cursor& c) {
     while (is_blank(at(c))) c.skip();
 }

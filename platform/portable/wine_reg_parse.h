@@ -64,6 +64,8 @@ private:
 int at(Cursor& c, std::size_t k = 0);
 // Moves to the start of the next line; false when the file has no further line.
 bool next_line(Cursor& c);
+// The blanks of the C library's isspace but the line end, which at() hides.
+inline bool is_blank(int c) { return c == ' ' || c == '\t' || c == '\v' || c == '\f' || c == '\r'; }
 
 // Key and value names compare as Wine compares them, each UTF-16 unit in lower case (the Latin,
 // Greek and Cyrillic letters). A canonical name is that folded form, each unit written as UTF-8,

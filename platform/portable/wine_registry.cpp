@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <unordered_map>
 #include <vector>
 
@@ -27,22 +28,11 @@ struct Entry {
 
 // What tells one version of a file from another: Wine saves by renaming a new file over the old
 // one, and an editor that writes in place changes the size or the times.
-struct FileIdentity {
-    dev_t device;
-    ino_t inode;
-    off_t size;
-    timespec modified, changed;
-
-    explicit FileIdentity(const struct stat& st)
-        : device(st.st_dev), inode(st.st_ino), size(st.st_size), modified(st.st_mtim), changed(st.st_ctim) {}
-    bool operator==(const FileIdentity& o) const {
-        return device == o.device && inode == o.inode && size == o.size && modified.tv_sec == o.modified.tv_sec &&
-               modified.tv_nsec == o.modified.tv_nsec && changed.tv_sec == o.changed.tv_sec &&
-               changed.tv_nsec == o.changed.tv_nsec;
-    }
-};
-
-bool is_blank(int c) { return c == ' ' || c == '\t' || c == '\v' || c == '\f' || c == '\r'; }
+using FileIdentity = std::array<long long, 7>;
+FileIdentity identity_of(const struct stat& st) {
+    return {static_cast<long long>(st.st_dev), static_cast<long long>(st.st_ino), st.st_size, st.st_mtim.tv_sec,
+            st.st_mtim.tv_nsec, st.st_ctim.tv_sec, st.st_ctim.tv_nsec};
+}
 
 enum class Head { invalid, win32, win64 };
 
@@ -56,17 +46,12 @@ Head read_head(Cursor& c) {
     if (wine_reg::at(c, kHeader.size()) >= 0) return Head::invalid;
     Head arch = Head::invalid;
     while (wine_reg::next_line(c)) {
-        while (is_blank(wine_reg::at(c))) c.skip();
+        while (wine_reg::is_blank(wine_reg::at(c))) c.skip();
         if (wine_reg::at(c) == '[') break;
-        constexpr std::string_view kArch = "#arch=win";
-        std::size_t i = 0;
-        while (i < kArch.size() && wine_reg::at(c, i) == kArch[i]) ++i;
-        if (i < 6) continue;
-        const int a = wine_reg::at(c, 9), b = wine_reg::at(c, 10);
-        const Head said = i < kArch.size() || wine_reg::at(c, 11) >= 0 ? Head::invalid
-                          : a == '3' && b == '2'                        ? Head::win32
-                          : a == '6' && b == '4'                        ? Head::win64
-                                                                        : Head::invalid;
+        std::string line;  // the first bytes of the line, enough to tell an architecture line
+        for (int b; line.size() < 12 && (b = wine_reg::at(c, line.size())) >= 0;) line += static_cast<char>(b);
+        if (!line.starts_with("#arch=")) continue;
+        const Head said = line == "#arch=win32" ? Head::win32 : line == "#arch=win64" ? Head::win64 : Head::invalid;
         if (said == Head::invalid || (arch != Head::invalid && said != arch)) return Head::invalid;
         arch = said;
     }
@@ -81,7 +66,7 @@ enum class Start { no, yes, unknown };
 Start line_start(const Cursor& c, bool after_key) {
     std::size_t k = 1;
     int b;
-    while (is_blank(b = c.behind(k))) ++k;
+    while (wine_reg::is_blank(b = c.behind(k))) ++k;
     if (b != '\n') return b < 0 ? Start::unknown : Start::no;
     if (!after_key) return Start::yes;
     while ((b = c.behind(++k)) != '\n')
@@ -189,8 +174,8 @@ struct WineRegistry::State {
             ::close(fd);
             return nullptr;
         }
-        const FileIdentity identity(st);
-        if (!h.noted || !(*h.noted == identity)) {
+        const FileIdentity identity = identity_of(st);
+        if (h.noted != identity) {
             h.noted.reset();
             h.entries.clear();
             Cursor c(fd, 0);
