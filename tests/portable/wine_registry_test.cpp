@@ -140,6 +140,7 @@ struct FileCase {
 // The rules of Wine's own loader for what a file can hold.
 TEST_F(WineRegistryTest, FilesReadAsWineReadsThem) {
     const std::string long_line = "\"pad\"=\"" + std::string(5 << 20, 'x') + "\"\n";
+    const std::string name256 = "Software\\" + std::string(256, 'n'), name257 = name256 + 'n';
     const std::vector<FileCase> cases = {
         {"a key in two sections: both read, the later value wins",
          "\n[Software\\\\K] 1\n\"a\"=\"1\"\n\"b\"=\"old\"\n\n[Software\\\\L] 1\n\n[software\\\\k] 2\n\"b\"=\"new\"\n",
@@ -174,8 +175,7 @@ TEST_F(WineRegistryTest, FilesReadAsWineReadsThem) {
         {"repeated and trailing separators count once", "\n[Software\\\\\\\\K\\\\] 1\n\"v\"=\"x\"\n", "Software\\K", "v",
          "x\0"s},
         {"a key name over 256 characters makes no key",
-         "\n[Software\\\\" + std::string(257, 'n') + "] 1\n\"v\"=\"x\"\n", ("Software\\" + std::string(257, 'n')).c_str(), "v",
-         std::nullopt},
+         "\n[Software\\\\" + std::string(257, 'n') + "] 1\n\"v\"=\"x\"\n", name257.c_str(), "v", std::nullopt},
         {"... but the keys before that name are made", "\n[Software\\\\Made\\\\" + std::string(257, 'n') + "] 1\n",
          "Software\\Made", "v", std::nullopt},
         {"a key name of 256 characters is fine", "\n[Software\\\\" + std::string(256, 'n') + "] 1\n\"v\"=\"x\"\n",
@@ -183,7 +183,6 @@ TEST_F(WineRegistryTest, FilesReadAsWineReadsThem) {
         {"Greek and Cyrillic names ignore case", "\n[Software\\\\\xce\x91\xd0\x96] 1\n\"\xce\xb2\"=\"x\"\n",
          "software\\\xce\xb1\xd0\xb6", "\xce\x92", "x\0"s},
     };
-    const std::string name256 = "Software\\" + std::string(256, 'n');
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         write_system(c.body);
