@@ -126,20 +126,25 @@ std::size_t take_plain(std::string_view w, std::string& out) {
         std::memcpy(&x, w.data() + n, 8);
         const std::uint64_t stop = ((x - kOnes * 0x20) & ~x & kHigh) | (((x + kOnes) | x) & kHigh) |
                                    zero(x ^ (kOnes * '\\')) | zero(x ^ (kOnes * ']'));
-        if (stop) break;
+        if (stop) {
+            n += static_cast<std::size_t>(std::countr_zero(stop)) / 8;  // the first byte that stops
+            break;
+        }
     }
-    while (n < w.size() && kPlain[static_cast<unsigned char>(w[n])]) ++n;
+    if (n + 8 > w.size())
+        while (n < w.size() && kPlain[static_cast<unsigned char>(w[n])]) ++n;
     const std::size_t from = out.size();
-    out.resize(from + n);
+    out.resize(from + n + 8);
     char* dst = out.data() + from;
     std::size_t i = 0;
-    for (; i + 8 <= n; i += 8) {
+    for (; i < n && i + 8 <= w.size(); i += 8) {
         std::uint64_t x;
         std::memcpy(&x, w.data() + i, 8);
         x |= ((x + kOnes * 0x3F) & ~(x + kOnes * 0x25) & kHigh) >> 2;  // 'A' to 'Z' in lower case
         std::memcpy(dst + i, &x, 8);
     }
     for (; i < n; ++i) dst[i] = lower(static_cast<unsigned char>(w[i]));
+    out.resize(from + n);
     return n;
 }
 
@@ -347,8 +352,9 @@ bool Cursor::fill(std::size_t need) {
         need -= drop;
     }
     while (len_ < need) {
-        // Small reads first: most cursors read a few lines.
-        const std::size_t want = std::min(kBufferSize - len_, std::max<std::size_t>(len_, 16 * 1024));
+        // Small reads first, as most cursors read a few lines; twice as much each time.
+        const std::size_t want = std::min(kBufferSize - len_, read_size_);
+        read_size_ = std::min(read_size_ * 2, kBufferSize);
         const ssize_t n = ::pread(fd_, buffer_.get() + len_, want, static_cast<off_t>(base_ + len_));
         if (n < 0 && errno == EINTR) continue;
         if (n <= 0) {

@@ -55,6 +55,7 @@ private:
     std::uint64_t base_;  // file offset of buffer_[0]
     std::unique_ptr<char[]> buffer_;
     std::size_t pos_ = 0, len_ = 0;
+    std::size_t read_size_ = 16 * 1024;
     bool end_ = false;
 };
 
