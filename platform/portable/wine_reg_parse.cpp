@@ -532,6 +532,10 @@ SectionName read_section_name(Cursor& c, std::string& out, std::vector<std::uint
         }
         if (first && cache) cache->raw.assign(w.data(), i);
         c.skip(i);
+        if (i < w.size() && w[i] == ']') {  // the usual end of a name
+            c.skip();
+            break;
+        }
         chars.clear();
         const Step step = next_char(c, ']', chars);
         if (step == Step::line_end) return SectionName::none;
