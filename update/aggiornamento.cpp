@@ -53,20 +53,21 @@ private:
         return cartella;
     }
 
-    // One copy into a host folder. A host holding the destination open (75) stops the run; any
-    // other failure is reported and ends this version's update, so that nothing claims or
-    // completes an update whose files did not arrive.
-    bool Copia(const std::string& origine, const char* file, const std::string& cartella, const char* nome) {
+    // One copy of the delivered file `consegnato` into a host folder, as `nome`. A host holding
+    // the destination open (75) stops the run; any other failure is reported and ends this
+    // version's update, so that nothing claims or completes an update whose files did not arrive.
+    // The message names the file the user has, not the name it takes in the host folder.
+    bool Copia(const std::string& origine, const char* consegnato, const std::string& cartella, const char* nome) {
         try {
             // Without its own folder the program has no file of its own to install: a path made
             // from nothing could only name another file.
             if (origine.empty()) throw Error(code::path_not_found, "the program's folder is unknown");
-            p_.files.copy_file(origine + "\\" + file, cartella + "\\" + nome);
+            p_.files.copy_file(origine + "\\" + consegnato, cartella + "\\" + nome);
             return true;
         } catch (const Error& e) {
             if (e.code() == code::path_file_access) gestore_.InUso();
-            Messaggio(std::string("Non è stato possibile copiare il file ") + nome + " in " + cartella + "." + kCR +
-                          kCR + kImpossibile,
+            Messaggio(std::string("Non è stato possibile copiare il file ") + consegnato + " in " + cartella + "." +
+                          kCR + kCR + kImpossibile,
                       box_style::error);
             return false;
         }

@@ -21,7 +21,7 @@ std::string hresult_text(HRESULT result) {
 
 void check(HRESULT result, const char* method) {
     if (FAILED(result)) {
-        throw Error(static_cast<int>(result),
+        throw Error(component_error_code(static_cast<std::uint32_t>(result)),
                     std::string(method) + " failed with HRESULT " + hresult_text(result));
     }
 }
@@ -105,6 +105,19 @@ private:
 };
 
 }  // namespace
+
+int component_error_code(std::uint32_t hresult) {
+    constexpr std::uint32_t kRunTimeErrorBase = 0x800A0000u;  // severity error, facility 0xA
+    if ((hresult & 0xFFFF0000u) == kRunTimeErrorBase && (hresult & 0xFFFFu) != 0) {
+        return static_cast<int>(hresult & 0xFFFFu);
+    }
+    // HRESULT_FROM_WIN32 of ERROR_SHARING_VIOLATION (32) and ERROR_LOCK_VIOLATION (33).
+    constexpr std::uint32_t kSharingViolation = 0x80070000u | ERROR_SHARING_VIOLATION;
+    constexpr std::uint32_t kLockViolation = 0x80070000u | ERROR_LOCK_VIOLATION;
+    if (hresult == kSharingViolation || hresult == kLockViolation) return code::path_file_access;
+    if (hresult == static_cast<std::uint32_t>(E_ACCESSDENIED)) return code::permission_denied;
+    return static_cast<int>(hresult);
+}
 
 std::unique_ptr<ComponenteAggiornamento> WindowsComponents::create_updater() {
     return std::make_unique<ComComponenteAggiornamento>(create<IComponenteAggiornamento>(

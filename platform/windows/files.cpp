@@ -1,7 +1,10 @@
-// The file backend over CreateFileW, ReadFile, WriteFile and MoveFileExW.
+// The file backend over CreateFileW, ReadFile, WriteFile and SetFileInformationByHandle.
 #include "platform/windows/files.h"
 
 #include <atomic>
+#include <cstddef>
+#include <cstdio>
+#include <cstring>
 #include <random>
 #include <vector>
 
@@ -22,41 +25,190 @@ std::wstring wide_path(const std::string& path) {
     return to_wide(path, code::bad_file_name_or_number);
 }
 
-// "C:\a\b.bin" gives "C:\a\"; a doubled backslash before the name stays (Windows accepts it).
-std::string folder_with_separator(const std::string& path) {
+// Other programs open a file for a moment (antivirus, backup agents, Explorer's preview): a
+// sharing or lock violation, or access denied, is tried again for about two seconds.
+constexpr DWORD kRetryStepMs = 50;
+constexpr ULONGLONG kRetryForMs = 2000;
+
+bool may_pass(DWORD error) {
+    return error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION ||
+           error == ERROR_ACCESS_DENIED;
+}
+
+// Runs `attempt` (which returns a Windows error, ERROR_SUCCESS when done) until it succeeds, fails
+// for another reason, or the time for brief holds has passed. Returns the last error.
+template <typename Attempt>
+DWORD with_retries(Attempt attempt) {
+    const ULONGLONG give_up = GetTickCount64() + kRetryForMs;
+    for (;;) {
+        const DWORD error = attempt();
+        if (!may_pass(error) || GetTickCount64() >= give_up) return error;
+        Sleep(kRetryStepMs);
+    }
+}
+
+// A failure on the delivered file or on the temporary is not the host holding its archive: it
+// never takes the in-use code, whatever Windows said.
+[[noreturn]] void fail_not_destination(std::string_view call, DWORD native_error,
+                                       std::string_view path) {
+    int code = file_error_code(native_error);
+    if (code == code::path_file_access) code = code::permission_denied;
+    throw Error(code, native_detail(call, native_error, path));
+}
+
+// An exclusive open is refused while any other handle is open on the file, whatever that handle
+// shares: ERROR_SHARING_VIOLATION then means another program holds the destination.
+DWORD open_exclusively(const std::wstring& path) {
+    ScopedHandle probe(CreateFileW(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
+                                   FILE_ATTRIBUTE_NORMAL, nullptr));
+    return probe.valid() ? ERROR_SUCCESS : GetLastError();
+}
+
+bool held_by_another_program(DWORD error) {
+    return error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION;
+}
+
+// The destination may be replaced: it is missing, or no other program holds it (75 when one
+// does after the retries), and it is not read-only (70: Windows refuses to replace a read-only
+// file, Wine replaces it, so both refuse it here).
+void check_destination(const std::wstring& wide, const std::string& destination) {
+    const DWORD error = with_retries([&] { return open_exclusively(wide); });
+    if (error != ERROR_SUCCESS && error != ERROR_FILE_NOT_FOUND) {
+        fail("CreateFileW (destination)", error, destination);
+    }
+    const DWORD existing = GetFileAttributesW(wide.c_str());
+    if (existing != INVALID_FILE_ATTRIBUTES &&
+        (existing & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY)) != 0) {
+        fail("CreateFileW (read-only destination)", ERROR_ACCESS_DENIED, destination);
+    }
+}
+
+// The form of a path that CreateFileW and DeleteFileW accept beyond MAX_PATH characters: the
+// full path after "\\?\" (or "\\?\UNC\" for a share). Shorter paths stay as they are.
+std::wstring api_path(const std::wstring& path) {
+    if (path.size() < MAX_PATH || path.starts_with(L"\\\\?\\")) return path;
+    const DWORD needed = GetFullPathNameW(path.c_str(), 0, nullptr, nullptr);
+    if (needed == 0) return path;
+    std::wstring full(needed, L'\0');
+    const DWORD length = GetFullPathNameW(path.c_str(), needed, full.data(), nullptr);
+    if (length == 0 || length >= needed) return path;
+    full.resize(length);
+    if (full.starts_with(L"\\\\")) return L"\\\\?\\UNC\\" + full.substr(2);
+    return L"\\\\?\\" + full;
+}
+
+std::string folder_of(const std::string& path) {
     const std::size_t last = path.find_last_of("\\/");
     return last == std::string::npos ? std::string() : path.substr(0, last + 1);
 }
 
-std::string temporary_name() {
+std::string name_of(const std::string& path) {
+    const std::size_t last = path.find_last_of("\\/");
+    return last == std::string::npos ? path : path.substr(last + 1);
+}
+
+// Temporary files of runs that were cut off (a power loss; a killed run leaves none), in the
+// destination's folder: those of this program, in today's form and in the longer form of earlier
+// versions (".~AggiornaArchivio-<pid>-<n>.tmp"). Deleting one that another copy still holds
+// open fails (a sharing violation), so only those nobody holds go.
+void remove_stale_temporaries(const std::string& folder) {
+    const std::wstring wide_folder = wide_path(folder);
+    WIN32_FIND_DATAW found;
+    HANDLE search = FindFirstFileW(api_path(wide_folder + L"*").c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE) return;
+    do {
+        if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) continue;
+        const std::wstring_view name = found.cFileName;
+        if (is_temporary_name(to_utf8(name))) DeleteFileW(api_path(wide_folder + found.cFileName).c_str());
+    } while (FindNextFileW(search, &found));
+    FindClose(search);
+}
+
+unsigned random_number() {
     static std::atomic<unsigned> counter{0};
     static const unsigned seed = [] {
         try {
             return std::random_device{}();
         } catch (...) {
-            return static_cast<unsigned>(GetTickCount());
+            return static_cast<unsigned>(GetTickCount() ^ GetCurrentProcessId());
         }
     }();
-    const unsigned number = seed ^ (counter.fetch_add(1) * 2654435761u);
-    return ".~AggiornaArchivio-" + std::to_string(GetCurrentProcessId()) + "-" +
-           std::to_string(number) + ".tmp";
+    return seed ^ (counter.fetch_add(1) * 2654435761u) ^ GetCurrentProcessId();
 }
 
-// The temporary copy: deleted unless the replace took it.
+bool set_delete_mark(HANDLE file, bool delete_on_close) {
+    FILE_DISPOSITION_INFO disposition = {};
+    disposition.DeleteFile = delete_on_close ? TRUE : FALSE;
+    return SetFileInformationByHandle(file, FileDispositionInfo, &disposition,
+                                      sizeof disposition) != 0;
+}
+
+// The temporary copy, open with DELETE access and no sharing. It is marked for deletion as soon
+// as it exists, so that Windows removes it when its handle closes: on any failure, and when the
+// process is killed in the middle of the copy. Where the file system refuses the mark, it is
+// deleted by name after the handle is closed. Only keep() lets it live on, under its new name.
 class TemporaryFile {
 public:
-    explicit TemporaryFile(std::wstring path) : path_(std::move(path)) {}
+    TemporaryFile(ScopedHandle handle, std::wstring path)
+        : handle_(std::move(handle)), path_(std::move(path)) {
+        marked_ = set_delete_mark(handle_.get(), true);
+    }
     TemporaryFile(const TemporaryFile&) = delete;
     TemporaryFile& operator=(const TemporaryFile&) = delete;
     ~TemporaryFile() {
-        if (!path_.empty()) DeleteFileW(path_.c_str());
+        if (kept_) return;
+        if (!marked_ || !set_delete_mark(handle_.get(), true)) {
+            handle_.close();
+            DeleteFileW(path_.c_str());
+        }
     }
-    const std::wstring& path() const { return path_; }
-    void release() { path_.clear(); }
+    HANDLE get() const { return handle_.get(); }
+
+    // Clears the mark and renames the file over `destination` in one step, through its own
+    // handle. Returns the Windows error, ERROR_SUCCESS once the file is the destination; on a
+    // failure the file is marked for deletion again (by the destructor).
+    DWORD replace(const std::wstring& destination) {
+        if (marked_ && !set_delete_mark(handle_.get(), false)) return GetLastError();
+        std::vector<std::uint8_t> buffer(offsetof(FILE_RENAME_INFO, FileName) +
+                                         (destination.size() + 1) * sizeof(wchar_t));
+        auto* rename = reinterpret_cast<FILE_RENAME_INFO*>(buffer.data());
+        rename->ReplaceIfExists = TRUE;
+        rename->RootDirectory = nullptr;
+        rename->FileNameLength = static_cast<DWORD>(destination.size() * sizeof(wchar_t));
+        std::memcpy(rename->FileName, destination.c_str(),
+                    (destination.size() + 1) * sizeof(wchar_t));
+        if (!SetFileInformationByHandle(handle_.get(), FileRenameInfo, rename,
+                                        static_cast<DWORD>(buffer.size()))) {
+            return GetLastError();
+        }
+        kept_ = true;
+        return ERROR_SUCCESS;
+    }
 
 private:
+    ScopedHandle handle_;
     std::wstring path_;
+    bool marked_ = false;
+    bool kept_ = false;
 };
+
+// Creates the temporary file beside the destination under a fresh name.
+TemporaryFile create_temporary(const std::string& destination) {
+    const std::string folder = folder_of(destination);
+    const std::string name = name_of(destination);
+    std::string path;
+    DWORD error = ERROR_FILE_EXISTS;
+    for (int attempt = 0; attempt < 16; ++attempt) {
+        path = folder + temporary_name(name, random_number());
+        const std::wstring wide = api_path(wide_path(path));
+        ScopedHandle handle(CreateFileW(wide.c_str(), GENERIC_WRITE | DELETE, 0, nullptr,
+                                        CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
+        if (handle.valid()) return TemporaryFile(std::move(handle), wide);
+        error = GetLastError();
+        if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS) break;
+    }
+    fail_not_destination("CreateFileW (temporary)", error, path);
+}
 
 class WindowsInputFile final : public InputFile {
 public:
@@ -122,6 +274,30 @@ int file_error_code(std::uint32_t native_error) {
     }
 }
 
+std::string temporary_name(const std::string& destination_name, unsigned number) {
+    char suffix[16];
+    std::snprintf(suffix, sizeof suffix, ".~%06x", number & 0xFFFFFFu);
+    return destination_name + suffix;
+}
+
+bool is_temporary_name(std::string_view name) {
+    const std::size_t mark = name.rfind(".~");
+    if (mark != std::string_view::npos && mark > 0 && name.size() - mark == 8) {
+        const std::string_view digits = name.substr(mark + 2);
+        if (digits.find_first_not_of("0123456789abcdef") == std::string_view::npos) return true;
+    }
+    // The form of earlier versions: ".~AggiornaArchivio-<pid>-<n>.tmp".
+    constexpr std::string_view kOldStart = ".~AggiornaArchivio-";
+    constexpr std::string_view kOldEnd = ".tmp";
+    if (!name.starts_with(kOldStart) || !name.ends_with(kOldEnd)) return false;
+    const std::string_view middle =
+        name.substr(kOldStart.size(), name.size() - kOldStart.size() - kOldEnd.size());
+    const std::size_t dash = middle.find('-');
+    return dash != std::string_view::npos && dash > 0 && dash + 1 < middle.size() &&
+           middle.find_first_not_of("0123456789-") == std::string_view::npos &&
+           middle.find('-', dash + 1) == std::string_view::npos;
+}
+
 void WindowsFileSystem::copy_file(const std::string& source, const std::string& destination) {
     const std::wstring wide_source = wide_path(source);
     const std::wstring wide_destination = wide_path(destination);
@@ -129,73 +305,48 @@ void WindowsFileSystem::copy_file(const std::string& source, const std::string& 
     ScopedHandle input(CreateFileW(wide_source.c_str(), GENERIC_READ,
                                    FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
                                    FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
-    if (!input.valid()) fail("CreateFileW (source)", GetLastError(), source);
+    if (!input.valid()) fail_not_destination("CreateFileW (source)", GetLastError(), source);
     FILETIME written = {};
     const bool have_time = GetFileTime(input.get(), nullptr, nullptr, &written) != 0;
 
-    // The temporary file sits in the destination's folder, so the replace is a rename on one
-    // volume. A name already taken (a leftover of a killed run) is simply skipped.
-    const std::string folder = folder_with_separator(destination);
-    std::string temporary_utf8;
-    ScopedHandle output;
-    for (int attempt = 0; attempt < 16 && !output.valid(); ++attempt) {
-        temporary_utf8 = folder + temporary_name();
-        output = ScopedHandle(CreateFileW(wide_path(temporary_utf8).c_str(), GENERIC_WRITE, 0,
-                                          nullptr, CREATE_NEW,
-                                          FILE_ATTRIBUTE_NORMAL,
-                                          nullptr));
-        if (!output.valid()) {
-            const DWORD error = GetLastError();
-            if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS) {
-                fail("CreateFileW (temporary)", error, temporary_utf8);
-            }
-        }
-    }
-    if (!output.valid()) fail("CreateFileW (temporary)", ERROR_FILE_EXISTS, temporary_utf8);
-    TemporaryFile temporary(wide_path(temporary_utf8));
+    // Checked before the copy as well as before the replace, so that a running host does not
+    // cost a whole copy first.
+    check_destination(wide_destination, destination);
+    remove_stale_temporaries(folder_of(destination));
 
+    // The temporary file sits in the destination's folder, so the replace is a rename on one
+    // volume.
+    TemporaryFile temporary = create_temporary(destination);
     std::vector<std::uint8_t> buffer(1u << 16);
     for (;;) {
         DWORD got = 0;
         if (!ReadFile(input.get(), buffer.data(), static_cast<DWORD>(buffer.size()), &got,
                       nullptr)) {
-            fail("ReadFile", GetLastError(), source);
+            fail_not_destination("ReadFile", GetLastError(), source);
         }
         if (got == 0) break;
         DWORD put = 0;
-        if (!WriteFile(output.get(), buffer.data(), got, &put, nullptr)) {
-            fail("WriteFile", GetLastError(), temporary_utf8);
+        if (!WriteFile(temporary.get(), buffer.data(), got, &put, nullptr)) {
+            fail_not_destination("WriteFile (temporary)", GetLastError(), destination);
         }
-        if (put != got) fail("WriteFile", ERROR_DISK_FULL, temporary_utf8);
+        if (put != got) fail_not_destination("WriteFile (temporary)", ERROR_DISK_FULL, destination);
     }
     input.close();
-    if (have_time) SetFileTime(output.get(), nullptr, nullptr, &written);
-    if (!FlushFileBuffers(output.get())) fail("FlushFileBuffers", GetLastError(), temporary_utf8);
-    if (!output.close()) fail("CloseHandle", GetLastError(), temporary_utf8);
-
-    // A running host keeps the destination open, possibly sharing everything, and the replace
-    // alone would then succeed under it. An exclusive open is refused while any other handle is
-    // open on the file, whatever that handle shares.
-    {
-        ScopedHandle probe(CreateFileW(wide_destination.c_str(), GENERIC_READ, 0, nullptr,
-                                       OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-        if (!probe.valid()) {
-            const DWORD error = GetLastError();
-            if (error != ERROR_FILE_NOT_FOUND) fail("CreateFileW (destination)", error, destination);
-        }
-    }
-    // Windows refuses to replace a read-only file (Wine replaces it): refuse it here on both.
-    const DWORD existing = GetFileAttributesW(wide_destination.c_str());
-    if (existing != INVALID_FILE_ATTRIBUTES &&
-        (existing & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY)) != 0) {
-        fail("MoveFileExW (read-only destination)", ERROR_ACCESS_DENIED, destination);
+    if (have_time) SetFileTime(temporary.get(), nullptr, nullptr, &written);
+    if (!FlushFileBuffers(temporary.get())) {
+        fail_not_destination("FlushFileBuffers (temporary)", GetLastError(), destination);
     }
 
-    if (!MoveFileExW(temporary.path().c_str(), wide_destination.c_str(),
-                     MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-        fail("MoveFileExW", GetLastError(), destination);
-    }
-    temporary.release();
+    check_destination(wide_destination, destination);
+    // Windows refuses the replace with access denied while any handle is open on the
+    // destination, whatever that handle shares, and for a moment after a brief holder let go.
+    const DWORD error = with_retries([&] { return temporary.replace(wide_destination); });
+    if (error == ERROR_SUCCESS) return;
+    if (!may_pass(error)) fail_not_destination("SetFileInformationByHandle (rename)", error, destination);
+    // Held open by another program (75), or refused for another reason (70).
+    const DWORD now = open_exclusively(wide_destination);
+    fail("SetFileInformationByHandle (rename)",
+         held_by_another_program(now) ? now : ERROR_ACCESS_DENIED, destination);
 }
 
 std::optional<std::uint32_t> WindowsFileSystem::attributes(const std::string& path) {

@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 #include "platform/platform.h"
 
@@ -13,14 +14,26 @@ namespace aggiorna::windows {
 // file), 61 disk full, 52 a name Windows rejects, 57 (device I/O error) for anything else.
 int file_error_code(std::uint32_t native_error);
 
+// The name of a copy's temporary file beside `destination_name`: that name and ".~" with six hex
+// digits of `number`, so that a destination that fits the path length limit nearly always has a
+// temporary that fits too.
+std::string temporary_name(const std::string& destination_name, unsigned number);
+// Whether a file name is one of this program's temporary files, in today's form or in the form
+// of earlier versions (".~AggiornaArchivio-<pid>-<n>.tmp").
+bool is_temporary_name(std::string_view name);
+
 // Paths are UTF-8 Windows paths and reach Windows through the wide-character calls only.
 class WindowsFileSystem final : public FileSystem {
 public:
-    // Copies into a temporary file in the destination's folder (".~AggiornaArchivio-<pid>-<n>.tmp"),
-    // flushes it, checks with an exclusive open that no other program holds the destination
-    // (75 if one does, whatever its sharing mode) and then replaces the destination with
-    // MoveFileExW(MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH). The temporary file is
-    // removed on every failure. The destination takes the source's last-write time.
+    // Copies into a temporary file in the destination's folder (temporary_name), marked for
+    // deletion while it is written so that no failure and no kill leaves it behind, flushes it,
+    // and renames it over the destination in one step through its own handle. Only a
+    // destination that another program holds open is 75 (an exclusive open is refused whatever
+    // that program shares); brief holds are waited out for about two seconds, before the copy
+    // and at the replace. A failure on the source or on the temporary is never 75 (a sharing
+    // violation there is 70). Temporary files left by cut-off runs, and not held by a running
+    // copy, are removed from the folder first. The destination takes the source's last-write
+    // time.
     void copy_file(const std::string& source, const std::string& destination) override;
     std::optional<std::uint32_t> attributes(const std::string& path) override;
     // Shares read, write and delete, so the host may go on using or replacing the file.

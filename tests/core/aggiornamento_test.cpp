@@ -186,7 +186,7 @@ TEST_F(Run, HostHoldingADestinationStopsTheRun) {
 TEST_F(Run, AFailedCopyIsReportedAndNotFollowedBySuccess) {
     struct Caso { const char* destinazione; int codice; std::vector<std::string> testi; std::size_t copie; std::size_t completamenti; };
     const Caso casi[] = {
-        {"C:\\Q4\\Estr.bi_", code::permission_denied, {kConferma4, CopiaFallita("Estr.bi_", "C:\\Q4"), kConferma30, kSuccesso}, 2, 0},
+        {"C:\\Q4\\Estr.bi_", code::permission_denied, {kConferma4, CopiaFallita("Estr.bin", "C:\\Q4"), kConferma30, kSuccesso}, 2, 0},
         {"C:\\Q4\\bl.bin", code::disk_full, {kConferma4, CopiaFallita("bl.bin", "C:\\Q4"), kConferma30, kSuccesso}, 3, 0},
         {"C:\\Q3\\Estr.bin", code::file_not_found, {kConferma4, kConferma30, CopiaFallita("Estr.bin", "C:\\Q3")}, 3, 1},
     };

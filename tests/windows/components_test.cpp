@@ -117,8 +117,25 @@ TEST_F(RegisteredComTest, DecodificaGetsAWholeFieldWithItsPadding) {
     // 160 characters: "Società" is 7 of them in 8 bytes of UTF-8.
     EXPECT_EQ(decoded, "[160]" + field);
     EXPECT_EQ(decodificatore->Decodifica(""), "[0]");
-    EXPECT_EQ(call_error([&] { decodificatore->Decodifica("errore"); }),
-              static_cast<int>(0x800A0005));
+    // 0x800A0005: run-time error 5 of a component built with the host's tools.
+    EXPECT_EQ(call_error([&] { decodificatore->Decodifica("errore"); }), 5);
+}
+
+TEST(ComponentErrorCode, RunTimeErrorsAndFileErrorsKeepTheirMeaning) {
+    const std::pair<std::uint32_t, int> cases[] = {
+        {0x800A004Bu, code::path_file_access},  // 75 from CompletaAggiornamento: the in-use message
+        {0x800A0035u, code::file_not_found},
+        {0x800A01ADu, code::cannot_create_object},
+        {0x80070020u, code::path_file_access},  // ERROR_SHARING_VIOLATION
+        {0x80070021u, code::path_file_access},  // ERROR_LOCK_VIOLATION
+        {0x80070005u, code::permission_denied},  // E_ACCESSDENIED
+        {0x800A0000u, static_cast<int>(0x800A0000u)},  // facility 0xA without a code
+        {0x80004005u, static_cast<int>(0x80004005u)},  // E_FAIL
+        {0x80070002u, static_cast<int>(0x80070002u)},  // other Win32 errors as they come
+    };
+    for (const auto& [hresult, expected] : cases) {
+        EXPECT_EQ(component_error_code(hresult), expected) << std::hex << hresult;
+    }
 }
 
 }  // namespace

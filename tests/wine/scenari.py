@@ -235,6 +235,6 @@ SCENARI = [
     Scenario("estr_mancante_4",
              "only 4, no Estr.bin beside the program: the copy-failed box, no bl.bin, no call",
              install_path=CARTELLA_4, estr_accanto=False,
-             boxes=[Box(TITOLO, CONFERMA_4, OK), Box(TITOLO, copia_fallita("Estr.bi_", CARTELLA_4), OK)],
+             boxes=[Box(TITOLO, CONFERMA_4, OK), Box(TITOLO, copia_fallita("Estr.bin", CARTELLA_4), OK)],
              com=[CREA_AGG, LETTURA, RILASCIA_AGG]),
 ]
