@@ -3,7 +3,7 @@
 
 #include <dirent.h>
 #include <fcntl.h>
-#include <signal.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/xattr.h>
 #include <unistd.h>
@@ -117,17 +117,46 @@ auto retrying(Call call) {
     }
 }
 
+// A temporary file is in use while its writer holds an exclusive flock on it (a lock goes with
+// its process, however that process ends). One that can be locked here belongs to a run that was
+// cut off, whatever became of its pid, and is removed. A file system without flock keeps them all.
 void remove_stale_temporaries(const fs::path& folder) {
     DIR* dir = ::opendir(folder.c_str());
     if (!dir) return;
-    const pid_t self = ::getpid();
     while (const dirent* entry = ::readdir(dir)) {
-        const auto owner = temporary_owner(entry->d_name);
-        // Our own pid is left alone: it may be a copy of this process still under way.
-        if (!owner || *owner == self) continue;
-        if (::kill(*owner, 0) == -1 && errno == ESRCH) ::unlinkat(::dirfd(dir), entry->d_name, 0);
+        if (!temporary_owner(entry->d_name)) continue;
+        const int fd = ::openat(::dirfd(dir), entry->d_name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+        if (fd < 0) continue;
+        struct stat opened, named;
+        // The name must still be the file locked: a live writer may have replaced it meanwhile.
+        if (::flock(fd, LOCK_EX | LOCK_NB) == 0 && ::fstat(fd, &opened) == 0 && S_ISREG(opened.st_mode) &&
+            ::fstatat(::dirfd(dir), entry->d_name, &named, AT_SYMLINK_NOFOLLOW) == 0 &&
+            named.st_dev == opened.st_dev && named.st_ino == opened.st_ino) {
+            ::unlinkat(::dirfd(dir), entry->d_name, 0);
+        }
+        ::close(fd);
     }
     ::closedir(dir);
+}
+
+// Takes the writer's lock on a new temporary file. False when a cleaner of another run had it
+// for a moment and may have removed the name: the caller then starts again under a new name.
+bool lock_temporary(int fd, const fs::path& path) {
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) return errno != EWOULDBLOCK && errno != EINTR;
+    struct stat opened, named;
+    return ::fstat(fd, &opened) == 0 && ::lstat(path.c_str(), &named) == 0 &&
+           opened.st_dev == named.st_dev && opened.st_ino == named.st_ino;
+}
+
+// A replaced file keeps its mode (the creation mask narrowed the temporary's) and, where this
+// user may set it, its group; run as root, its owner too. As an editor saving a file keeps them.
+void keep_owner_and_mode(int fd, const struct stat& old) {
+    // Before the mode: a change of owner or group may clear the set-user and set-group bits.
+    const uid_t owner = ::geteuid() == 0 ? old.st_uid : static_cast<uid_t>(-1);
+    if (::fchown(fd, owner, old.st_gid) != 0) {
+        // Not a member of that group: the file takes this user's, as any new file would.
+    }
+    ::fchmod(fd, old.st_mode & 07777);
 }
 
 void write_all(const SystemCalls& calls, int fd, const char* data, std::size_t size, const fs::path& path) {
@@ -329,6 +358,10 @@ void PosixFileSystem::copy_file(const std::string& source, const std::string& de
     const bool replacing = ::stat(to->c_str(), &destination_st) == 0;
     if (replacing) {
         if (S_ISDIR(destination_st.st_mode)) fail_errno("stat", EISDIR, *to, Role::destination);
+        // A file without any write bit is read-only to everyone, root included, as Windows
+        // refuses to replace a read-only file.
+        if ((destination_st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0)
+            fail(code::permission_denied, "no write permission", EACCES, *to);
         if (::access(to->c_str(), W_OK) != 0 && (errno == EACCES || errno == EROFS || errno == EPERM))
             fail_errno("access", errno, *to, Role::destination);
         // Checked now as well as before the rename, so that a running host does not cost a
@@ -347,14 +380,19 @@ void PosixFileSystem::copy_file(const std::string& source, const std::string& de
             return calls_.open(candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
         });
         if (out_fd >= 0) {
-            temporary.emplace(std::move(candidate));
+            if (lock_temporary(out_fd, candidate)) {
+                temporary.emplace(std::move(candidate));
+            } else {
+                calls_.close(out_fd);
+                out_fd = -1;
+            }
         } else if (errno != EEXIST || attempt == 10) {
             fail_errno("open", errno, candidate, Role::destination);
         }
+        if (out_fd < 0 && attempt == 10) fail(kDeviceIoError, "flock", EWOULDBLOCK, candidate);
     }
     ScopedFd out(out_fd, calls_);
-    // The creation mask narrowed the mode; a replaced file keeps the permissions it had.
-    if (replacing) ::fchmod(out.get(), mode);
+    if (replacing) keep_owner_and_mode(out.get(), destination_st);
 
     copy_contents(calls_, in.get(), out.get(), *from, temporary->path());
     if (retrying([&] { return calls_.fsync(out.get()); }) != 0)
@@ -384,7 +422,8 @@ std::optional<std::uint32_t> PosixFileSystem::attributes(const std::string& path
     std::uint32_t bits = 0;
     if (S_ISDIR(st.st_mode)) bits |= file_attribute::directory;
     else if (S_ISREG(st.st_mode)) bits |= file_attribute::archive;
-    if (::access(native->c_str(), W_OK) != 0 && (errno == EACCES || errno == EROFS || errno == EPERM))
+    if ((S_ISREG(st.st_mode) && (st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0) ||
+        (::access(native->c_str(), W_OK) != 0 && (errno == EACCES || errno == EROFS || errno == EPERM)))
         bits |= file_attribute::readonly;
     // Wine shows names starting with a dot as hidden files.
     const std::string name = native->filename().string();

@@ -34,7 +34,8 @@ struct SystemCalls {
 SystemCalls posix_calls();
 
 // The program's own temporary files: ".~AggiornaArchivio-<pid>-<random>.tmp". They live only
-// during one copy; one left behind belongs to a run that was killed.
+// during one copy, under an exclusive flock of their writer; one that nobody holds locked belongs
+// to a run that was cut off (the pid in the name is only part of a unique name).
 std::string temporary_name(pid_t pid);
 // The pid in a name of that pattern, or nullopt for any other name.
 std::optional<pid_t> temporary_owner(const std::string& name);
@@ -48,14 +49,16 @@ public:
     explicit PosixFileSystem(std::filesystem::path prefix, SystemCalls calls = posix_calls());
 
     // Replaces `destination` through a temporary file in its folder that is synced and renamed
-    // over it; the folder is synced after the rename. Beyond the codes of the interface: an
-    // existing destination the user may not write is refused with 70, as Windows refuses a
-    // read-only file; 57 for an I/O error. Stale temporary files of dead runs in the destination
-    // folder are removed first.
+    // over it; the folder is synced after the rename. The replaced file keeps its mode, its group
+    // where the user may set it, and its owner when run as root. Beyond the codes of the
+    // interface: an existing destination the user may not write, or one without any write bit
+    // (even for root), is refused with 70, as Windows refuses a read-only file; 57 for an I/O
+    // error. Stale temporary files (not locked by a live writer) in the destination folder are
+    // removed first.
     void copy_file(const std::string& source, const std::string& destination) override;
-    // Directory for a folder, archive for a file, readonly when the user may not write it,
-    // hidden for a name starting with "." or when Wine's user.DOSATTRIB says so, system from
-    // user.DOSATTRIB too.
+    // Directory for a folder, archive for a file, readonly when the user may not write it or a
+    // file has no write bit, hidden for a name starting with "." or when Wine's user.DOSATTRIB
+    // says so, system from user.DOSATTRIB too.
     std::optional<std::uint32_t> attributes(const std::string& path) override;
     // 53 when the path names no regular file (unmappable, missing, a folder), 70 access denied.
     std::unique_ptr<InputFile> open_for_reading(const std::string& path) override;

@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include "platform/portable/path_mapping.h"
+#include "platform/portable/posix_files.h"
 
 namespace aggiorna::portable {
 
@@ -14,10 +15,21 @@ namespace {
 constexpr std::string_view kCaption = "Aggiornamento Archivio";
 
 // Replaces `archive` by `replacement` in one rename, so that the old archive stays whole until
-// the new one is in place, and syncs the folder so that the swap survives a crash.
+// the new one is in place, and syncs the folder so that the swap survives a crash. The new
+// archive keeps the old one's mode and group (and owner, for root); an old archive without any
+// write bit is read-only and stays.
 bool replace_archive(const std::filesystem::path& replacement, const std::filesystem::path& archive) {
     struct stat st;
     if (::stat(replacement.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
+    struct stat old;
+    if (::stat(archive.c_str(), &old) == 0) {
+        if (!S_ISREG(old.st_mode) || (old.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0) return false;
+        const uid_t owner = ::geteuid() == 0 ? old.st_uid : static_cast<uid_t>(-1);
+        if (::chown(replacement.c_str(), owner, old.st_gid) != 0) {
+            // Not a member of that group: the new archive keeps this user's.
+        }
+        ::chmod(replacement.c_str(), old.st_mode & 07777);
+    }
     if (::rename(replacement.c_str(), archive.c_str()) != 0) return false;
     const int dir = ::open(archive.parent_path().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (dir >= 0) {
@@ -38,6 +50,11 @@ std::string shown_folder(std::string folder) {
 void ComponenteAggiornamentoSostitutivo::CompletaAggiornamento(const std::string& cartella) {
     const auto replacement = map_windows_path(prefix_, cartella + "\\Estr.bi_");
     const auto archive = map_windows_path(prefix_, cartella + "\\Estr.bin");
+    // The host has its archive open: replacing it now would leave the host writing to a deleted
+    // file. Fail as the real component does, with run-time error 75; the run shows the in-use
+    // message and the old archive stays.
+    if (archive && held_open_by_another_process(*archive))
+        throw Error(code::path_file_access, "Estr.bin open by another process: " + archive->string());
     if (replacement && archive && replace_archive(*replacement, *archive)) {
         boxes_.message_box("L'aggiornamento \xC3\xA8 stato eseguito correttamente.", box_style::information, kCaption);
         return;

@@ -11,8 +11,10 @@ namespace aggiorna::portable {
 
 // Completes a version 4 update the way the outside component leaves the host folder: the new
 // archive "Estr.bi_" takes the place of "Estr.bin" in one rename, "bl.bin" stays where the copy
-// put it, and the user is told the outcome in a box of its own. Reports every outcome itself and
-// throws nothing.
+// put it, and the user is told the outcome in a box of its own. Reports every outcome itself,
+// except one: while another process holds "Estr.bin" open (the host running) it replaces
+// nothing and throws Error(75), as the real component fails, so that the run shows the in-use
+// message.
 class ComponenteAggiornamentoSostitutivo : public ComponenteAggiornamento {
 public:
     ComponenteAggiornamentoSostitutivo(std::filesystem::path prefix, MessageBoxes& boxes)

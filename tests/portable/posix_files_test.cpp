@@ -6,6 +6,7 @@
 #include <linux/fs.h>
 #include <signal.h>
 #include <stdlib.h>
+#include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -139,15 +140,16 @@ protected:
         return 0;
     }
 
-    // A child process that holds `p` open until the test ends.
-    void hold_open(const fs::path& p) {
+    // A child process that holds `p` open until the test ends; `locked`: with an exclusive flock,
+    // as a running copy holds its temporary file.
+    void hold_open(const fs::path& p, bool locked = false) {
         int ready[2];
         ASSERT_EQ(::pipe(ready), 0);
         const pid_t child = ::fork();
         ASSERT_GE(child, 0);
         if (child == 0) {
             const int fd = ::open(p.c_str(), O_RDONLY);
-            const char ok = fd >= 0 ? 'y' : 'n';
+            const char ok = fd >= 0 && (!locked || ::flock(fd, LOCK_EX | LOCK_NB) == 0) ? 'y' : 'n';
             (void)!::write(ready[1], &ok, 1);
             ::pause();
             ::_exit(0);
@@ -264,24 +266,79 @@ TEST_F(PosixFilesTest, CopyOverAFileHeldOpenByAnotherProcessIs75) {
     EXPECT_EQ(read_whole(host_ / "Estr.bin"), new_archive_);
 }
 
-TEST_F(PosixFilesTest, CopyRemovesTemporariesOfDeadRunsOnly) {
-    const pid_t dead = ::fork();
-    ASSERT_GE(dead, 0);
-    if (dead == 0) ::_exit(0);
-    ASSERT_EQ(::waitpid(dead, nullptr, 0), dead);
-
-    const std::string stale = ".~AggiornaArchivio-" + std::to_string(dead) + "-0123abcd.tmp";
-    const std::string live = ".~AggiornaArchivio-" + std::to_string(::getppid()) + "-0123abcd.tmp";
-    const std::string own = temporary_name(::getpid());
-    const std::string foreign = ".~AggiornaArchivio-" + std::to_string(dead) + "-note.txt";
-    for (const std::string& name : {stale, live, own, foreign}) write_whole(host_ / name, "x");
+// A temporary is stale when no live writer holds its lock, whatever its pid: the pid of a run
+// cut off before a reboot may belong to a live process now, and a run killed a moment ago has a
+// pid that may not be reused yet.
+TEST_F(PosixFilesTest, CopyRemovesTemporariesNobodyHoldsLocked) {
+    const std::string reused_pid = ".~AggiornaArchivio-" + std::to_string(::getppid()) + "-0123abcd.tmp";
+    const std::string own_pid = temporary_name(::getpid());
+    const std::string locked = temporary_name(::getpid());
+    const std::string foreign = ".~AggiornaArchivio-" + std::to_string(::getppid()) + "-note.txt";
+    for (const std::string& name : {reused_pid, own_pid, locked, foreign}) write_whole(host_ / name, "x");
+    hold_open(host_ / locked, /*locked=*/true);
+    // A run killed in the middle of its copy: the lock went with it.
+    const pid_t killed = ::fork();
+    ASSERT_GE(killed, 0);
+    if (killed == 0) {
+        const int fd = ::open((host_ / own_pid).c_str(), O_RDONLY);
+        if (fd >= 0) ::flock(fd, LOCK_EX);
+        ::_exit(0);
+    }
+    ASSERT_EQ(::waitpid(killed, nullptr, 0), killed);
 
     PosixFileSystem files(prefix_);
     files.copy_file("C:\\Upd\\Estr.bin", "C:\\Host\\Estr.bin");
-    EXPECT_FALSE(fs::exists(host_ / stale));
-    EXPECT_TRUE(fs::exists(host_ / live));
-    EXPECT_TRUE(fs::exists(host_ / own));
+    EXPECT_EQ(read_whole(host_ / "Estr.bin"), new_archive_);
+    EXPECT_FALSE(fs::exists(host_ / reused_pid));
+    EXPECT_FALSE(fs::exists(host_ / own_pid));
+    EXPECT_TRUE(fs::exists(host_ / locked));
     EXPECT_TRUE(fs::exists(host_ / foreign));
+}
+
+// A file without any write bit is read-only for everyone: root, who may write it anyway, is
+// refused too, as Windows refuses a read-only file.
+TEST_F(PosixFilesTest, ADestinationWithoutWriteBitsIs70EvenForRoot) {
+    ::chmod((host_ / "Estr.bin").c_str(), 0444);
+    PosixFileSystem files(prefix_);
+    EXPECT_EQ(code_of_copy(files, "C:\\Upd\\Estr.bin", "C:\\Host\\Estr.bin"), code::permission_denied);
+    EXPECT_EQ(read_whole(host_ / "Estr.bin"), old_archive_);
+    EXPECT_TRUE(temporaries().empty());
+    EXPECT_EQ(files.attributes("C:\\Host\\Estr.bin").value_or(0) & file_attribute::readonly,
+              file_attribute::readonly);
+}
+
+// The replaced archive keeps its mode and group (and, for root, its owner), as an editor that
+// saves a file keeps them.
+TEST_F(PosixFilesTest, TheReplacedFileKeepsItsModeAndGroup) {
+    const fs::path archive = host_ / "Estr.bin";
+    struct stat before;
+    ASSERT_EQ(::stat(archive.c_str(), &before), 0);
+    gid_t other_group = before.st_gid;
+    if (::geteuid() == 0) {
+        other_group = before.st_gid == 0 ? 1 : 0;
+        ASSERT_EQ(::chown(archive.c_str(), 65534, other_group), 0);
+    } else {
+        gid_t groups[64];
+        const int n = ::getgroups(64, groups);
+        for (int i = 0; i < n; ++i) {
+            if (groups[i] != ::getegid()) other_group = groups[i];
+        }
+        if (other_group == before.st_gid) GTEST_SKIP() << "this user belongs to no second group";
+        ASSERT_EQ(::chown(archive.c_str(), static_cast<uid_t>(-1), other_group), 0);
+    }
+    ASSERT_EQ(::chmod(archive.c_str(), 0604), 0);
+
+    PosixFileSystem files(prefix_);
+    files.copy_file("C:\\Upd\\Estr.bin", "C:\\Host\\Estr.bin");
+    struct stat after;
+    ASSERT_EQ(::stat(archive.c_str(), &after), 0);
+    EXPECT_EQ(read_whole(archive), new_archive_);
+    EXPECT_NE(after.st_ino, before.st_ino);  // a new file, not the old one rewritten
+    EXPECT_EQ(after.st_mode & 07777, 0604u);
+    EXPECT_EQ(after.st_gid, other_group);
+    if (::geteuid() == 0) {
+        EXPECT_EQ(after.st_uid, 65534u);
+    }
 }
 
 TEST(TemporaryNames, OwnPatternOnly) {
@@ -377,8 +434,8 @@ TEST_F(PosixFilesTest, Attributes) {
     }
 }
 
+// A file without write bits is read-only for root too, as the copy treats it.
 TEST_F(PosixFilesTest, AttributesReadOnlyForTheUser) {
-    if (::geteuid() == 0) GTEST_SKIP() << "root may write any file";
     write_whole(host_ / "Dati.lib", "x");
     fs::permissions(host_ / "Dati.lib", fs::perms(0444));
     PosixFileSystem files(prefix_);

@@ -1,8 +1,13 @@
 // Tests of the program's own stand-in for the outside update component.
 #include "platform/portable/updater_standin.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <stdlib.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
@@ -117,6 +122,66 @@ TEST_F(UpdaterStandInTest, ReportsWhatCouldNotBeReplaced) {
 TEST_F(UpdaterStandInTest, AFolderNamedLikeTheNewArchiveIsNotInstalled) {
     fs::remove(host_ / "Estr.bi_");
     fs::create_directory(host_ / "Estr.bi_");
+    ComponenteAggiornamentoSostitutivo updater(prefix_, boxes_);
+    updater.CompletaAggiornamento("C:\\Programmi\\Quintrel4");
+    EXPECT_EQ(read_whole(host_ / "Estr.bin"), "old archive");
+    ASSERT_EQ(boxes_.shown.size(), 1u);
+    EXPECT_EQ(boxes_.shown[0].style, box_style::error);
+}
+
+// The host running with its archive open: nothing is replaced, and the failure is the real
+// component's run-time error 75, so that the run shows the in-use message.
+TEST_F(UpdaterStandInTest, AnArchiveHeldOpenByTheHostIs75) {
+    int ready[2];
+    ASSERT_EQ(::pipe(ready), 0);
+    const pid_t host = ::fork();
+    ASSERT_GE(host, 0);
+    if (host == 0) {
+        const int fd = ::open((host_ / "Estr.bin").c_str(), O_RDWR);
+        const char ok = fd >= 0 ? 'y' : 'n';
+        (void)!::write(ready[1], &ok, 1);
+        ::pause();
+        ::_exit(0);
+    }
+    ::close(ready[1]);
+    char ok = 0;
+    EXPECT_EQ(::read(ready[0], &ok, 1), 1);
+    ::close(ready[0]);
+
+    ComponenteAggiornamentoSostitutivo updater(prefix_, boxes_);
+    int code = 0;
+    try {
+        updater.CompletaAggiornamento("C:\\Programmi\\Quintrel4");
+    } catch (const Error& e) {
+        code = e.code();
+    }
+    ::kill(host, SIGKILL);
+    ::waitpid(host, nullptr, 0);
+    EXPECT_EQ(ok, 'y');
+    EXPECT_EQ(code, code::path_file_access);
+    EXPECT_EQ(read_whole(host_ / "Estr.bin"), "old archive");
+    EXPECT_EQ(read_whole(host_ / "Estr.bi_"), "new archive");
+    EXPECT_TRUE(boxes_.shown.empty());
+}
+
+TEST_F(UpdaterStandInTest, TheNewArchiveKeepsTheOldOnesModeAndGroup) {
+    const fs::path archive = host_ / "Estr.bin";
+    ASSERT_EQ(::chmod(archive.c_str(), 0640), 0);
+    struct stat before;
+    ASSERT_EQ(::stat(archive.c_str(), &before), 0);
+    const gid_t group = ::geteuid() == 0 ? (before.st_gid == 0 ? 1 : 0) : before.st_gid;
+    ASSERT_EQ(::chown(archive.c_str(), static_cast<uid_t>(-1), group), 0);
+    ComponenteAggiornamentoSostitutivo updater(prefix_, boxes_);
+    updater.CompletaAggiornamento("C:\\Programmi\\Quintrel4");
+    struct stat after;
+    ASSERT_EQ(::stat(archive.c_str(), &after), 0);
+    EXPECT_EQ(read_whole(archive), "new archive");
+    EXPECT_EQ(after.st_mode & 07777, 0640u);
+    EXPECT_EQ(after.st_gid, group);
+}
+
+TEST_F(UpdaterStandInTest, AnArchiveWithoutWriteBitsStays) {
+    ASSERT_EQ(::chmod((host_ / "Estr.bin").c_str(), 0444), 0);
     ComponenteAggiornamentoSostitutivo updater(prefix_, boxes_);
     updater.CompletaAggiornamento("C:\\Programmi\\Quintrel4");
     EXPECT_EQ(read_whole(host_ / "Estr.bin"), "old archive");

@@ -343,6 +343,49 @@ TEST_F(FilesTest, StaleTemporariesAreRemovedUnlessAnotherCopyHoldsThem) {
     EXPECT_EQ(read("Estr.bin.~777777"), "copia in corso");
 }
 
+// A drive too small for the new archive (tests/windows/small_drive.sh maps one as
+// AGGIORNA_TEST_SMALL_DRIVE): disk full, the old archive whole, nothing else left on the drive.
+TEST_F(FilesTest, DiskFullOnASmallDriveKeepsTheOldArchiveAndLeavesNoTemporary) {
+    wchar_t drive[8] = {};
+    const DWORD length = GetEnvironmentVariableW(L"AGGIORNA_TEST_SMALL_DRIVE", drive, 8);
+    if (length == 0 || length >= 8) GTEST_SKIP() << "no small drive: run tests/windows/small_drive.sh";
+    const std::string host = to_utf8(drive) + "\\Quintrel";
+    ASSERT_TRUE(CreateDirectoryW(wide(host).c_str(), nullptr));
+    const std::string old_archive(300000, 'v');
+    const std::wstring destination = wide(host + "\\Estr.bin");
+    HANDLE file = CreateFileW(destination.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(file, INVALID_HANDLE_VALUE);
+    DWORD put = 0;
+    WriteFile(file, old_archive.data(), static_cast<DWORD>(old_archive.size()), &put, nullptr);
+    CloseHandle(file);
+    write("Estr.bin", std::string(3u << 20, 'n'));
+
+    EXPECT_EQ(copy_error(path("Estr.bin"), host + "\\Estr.bin"), code::disk_full);
+    std::string kept;
+    file = CreateFileW(destination.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                       FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(file, INVALID_HANDLE_VALUE);
+    kept.resize(old_archive.size() + 1);
+    DWORD got = 0;
+    ReadFile(file, kept.data(), static_cast<DWORD>(kept.size()), &got, nullptr);
+    CloseHandle(file);
+    kept.resize(got);
+    EXPECT_EQ(kept, old_archive);
+    WIN32_FIND_DATAW found;
+    const HANDLE search = FindFirstFileW(wide(host + "\\*").c_str(), &found);
+    ASSERT_NE(search, INVALID_HANDLE_VALUE);
+    std::vector<std::wstring> names;
+    do {
+        if (std::wstring_view(found.cFileName) != L"." && std::wstring_view(found.cFileName) != L"..")
+            names.push_back(found.cFileName);
+    } while (FindNextFileW(search, &found));
+    FindClose(search);
+    EXPECT_EQ(names, std::vector<std::wstring>{L"Estr.bin"});
+    DeleteFileW(destination.c_str());
+    RemoveDirectoryW(wide(host).c_str());
+}
+
 TEST(TemporaryName, IsTheDestinationsNameAndAFewCharacters) {
     for (const std::string name : {"Estr.bin", "Estr.bi_", "bl.bin"}) {
         const std::string first = temporary_name(name, 0x12345678u);

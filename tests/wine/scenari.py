@@ -237,4 +237,19 @@ SCENARI = [
              install_path=CARTELLA_4, estr_accanto=False,
              boxes=[Box(TITOLO, CONFERMA_4, OK), Box(TITOLO, copia_fallita("Estr.bin", CARTELLA_4), OK)],
              com=[CREA_AGG, LETTURA, RILASCIA_AGG]),
+    Scenario("sorgente_trattenuta",
+             "both, the delivered Estr.bin held without sharing (an unzip tool): the copy-failed box "
+             "for each version, naming Estr.bin, no in-use box, nothing written",
+             install_path=CARTELLA_4, app_path=STD_30, tieni_aperto=_in(CARTELLA_PROGRAMMA, "Estr.bin"),
+             boxes=[Box(TITOLO, CONFERMA_4, OK), Box(TITOLO, copia_fallita("Estr.bin", CARTELLA_4), OK),
+                    Box(TITOLO, CONFERMA_30, OK), Box(TITOLO, copia_fallita("Estr.bin", CARTELLA_30), OK)],
+             com=[CREA_AGG, LETTURA, RILASCIA_AGG]),
+    Scenario("completa_in_uso",
+             "both, CompletaAggiornamento fails with run-time error 75 (0x800A004B): the in-use box, "
+             "no 3.0 box",
+             install_path=CARTELLA_4, app_path=STD_30, env={"AGGIORNA_E2E_COMPLETA_HRESULT": "800A004B"},
+             boxes=[Box(TITOLO, CONFERMA_4, OK), Box(TITOLO, IN_USO, OK)],
+             scritti=V4_SCRITTI,
+             # The run ends at the in-use box: the update component is never released by a call.
+             com=[CREA_AGG, LETTURA, completa(CARTELLA_4)]),
 ]
