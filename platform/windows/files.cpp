@@ -298,7 +298,10 @@ bool is_temporary_name(std::string_view name) {
            middle.find('-', dash + 1) == std::string_view::npos;
 }
 
-void WindowsFileSystem::copy_file(const std::string& source, const std::string& destination) {
+namespace {
+
+// One copy: see WindowsFileSystem::copy_file.
+void replace_file(const std::string& source, const std::string& destination) {
     const std::wstring wide_source = wide_path(source);
     const std::wstring wide_destination = wide_path(destination);
 
@@ -349,7 +352,7 @@ void WindowsFileSystem::copy_file(const std::string& source, const std::string& 
          held_by_another_program(now) ? now : ERROR_ACCESS_DENIED, destination);
 }
 
-std::optional<std::uint32_t> WindowsFileSystem::attributes(const std::string& path) {
+std::optional<std::uint32_t> attributes_of(const std::string& path) {
     std::wstring wide;
     try {
         wide = wide_path(path);
@@ -361,7 +364,31 @@ std::optional<std::uint32_t> WindowsFileSystem::attributes(const std::string& pa
     return static_cast<std::uint32_t>(found);
 }
 
-std::unique_ptr<InputFile> WindowsFileSystem::open_for_reading(const std::string& path) {
+}  // namespace
+
+WindowsFileSystem::WindowsFileSystem() : store_(system_virtual_store()) {}
+
+WindowsFileSystem::WindowsFileSystem(VirtualStore store) : store_(std::move(store)) {}
+
+std::optional<std::string> WindowsFileSystem::existing_virtual_copy(const std::string& path) const {
+    auto copy = virtual_copy_path(store_, path);
+    if (copy && !attributes_of(*copy)) copy.reset();
+    return copy;
+}
+
+void WindowsFileSystem::copy_file(const std::string& source, const std::string& destination) {
+    const auto virtual_copy = existing_virtual_copy(destination);
+    replace_file(source, destination);
+    if (virtual_copy) replace_file(source, *virtual_copy);
+}
+
+std::optional<std::uint32_t> WindowsFileSystem::attributes(const std::string& path) {
+    if (const auto copy = existing_virtual_copy(path)) return attributes_of(*copy);
+    return attributes_of(path);
+}
+
+std::unique_ptr<InputFile> WindowsFileSystem::open_for_reading(const std::string& wanted) {
+    const std::string path = existing_virtual_copy(wanted).value_or(wanted);
     ScopedHandle handle(CreateFileW(wide_path(path).c_str(), GENERIC_READ,
                                     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                     nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));

@@ -6,6 +6,7 @@
 #include <string_view>
 
 #include "platform/platform.h"
+#include "platform/windows/virtual_store.h"
 
 namespace aggiorna::windows {
 
@@ -25,6 +26,11 @@ bool is_temporary_name(std::string_view name);
 // Paths are UTF-8 Windows paths and reach Windows through the wide-character calls only.
 class WindowsFileSystem final : public FileSystem {
 public:
+    // Looks after this process's VirtualStore (system_virtual_store).
+    WindowsFileSystem();
+    // Looks after `store` instead: the tests' own folders.
+    explicit WindowsFileSystem(VirtualStore store);
+
     // Copies into a temporary file in the destination's folder (temporary_name), marked for
     // deletion while it is written so that no failure and no kill leaves it behind, flushes it,
     // and renames it over the destination in one step through its own handle. Only a
@@ -33,12 +39,21 @@ public:
     // and at the replace. A failure on the source or on the temporary is never 75 (a sharing
     // violation there is 70). Temporary files left by cut-off runs, and not held by a running
     // copy, are removed from the folder first. The destination takes the source's last-write
-    // time.
+    // time. Where the user has a virtual copy of the destination (a host that runs virtualized
+    // reads that one), it is replaced too, the same way.
     void copy_file(const std::string& source, const std::string& destination) override;
+    // The user's virtual copy where one exists, since it is what a virtualized host sees.
     std::optional<std::uint32_t> attributes(const std::string& path) override;
-    // Shares read, write and delete, so the host may go on using or replacing the file.
+    // The user's virtual copy where one exists. Shares read, write and delete, so the host may go
+    // on using or replacing the file.
     std::unique_ptr<InputFile> open_for_reading(const std::string& path) override;
     std::string executable_folder() override;
+
+private:
+    // The user's virtual copy of `path` when it exists (as a file or a folder).
+    std::optional<std::string> existing_virtual_copy(const std::string& path) const;
+
+    VirtualStore store_;
 };
 
 }  // namespace aggiorna::windows

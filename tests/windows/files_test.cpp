@@ -528,5 +528,146 @@ TEST_F(FilesTest, ExecutableFolderIsTheTestProgramsFolder) {
     EXPECT_EQ(*found & file_attribute::directory, 0u);
 }
 
+TEST(VirtualCopyPath, ProtectedFoldersMapUnderTheStoreWithoutTheirDrive) {
+    const VirtualStore store{"C:\\Users\\Mario\\AppData\\Local\\VirtualStore",
+                             {"C:\\Program Files (x86)", "C:\\Program Files", "C:\\ProgramData",
+                              "C:\\Windows\\"}};
+    const std::string root = store.root + "\\";
+    const std::pair<const char*, std::optional<std::string>> cases[] = {
+        {"C:\\Program Files (x86)\\Quintrel4\\Estr.bi_", root + "Program Files (x86)\\Quintrel4\\Estr.bi_"},
+        {"C:\\Program Files\\Quintrel\\Estr.bin", root + "Program Files\\Quintrel\\Estr.bin"},
+        {"c:\\PROGRAM FILES\\Quintrel\\\\Estr.bin", root + "PROGRAM FILES\\Quintrel\\Estr.bin"},
+        {"C:/ProgramData/Quibex/Dati.lib", root + "ProgramData\\Quibex\\Dati.lib"},
+        {"C:\\Windows\\quintrel.ini", root + "Windows\\quintrel.ini"},
+        {"C:\\Program Files", std::nullopt},              // the folder itself
+        {"C:\\Program Files2\\Q\\Estr.bin", std::nullopt},  // another folder that starts alike
+        {"C:\\Programmi\\Quintrel4\\Estr.bin", std::nullopt},
+        {"D:\\Program Files\\Quintrel\\Estr.bin", std::nullopt},
+        {"\\\\server\\Program Files\\Estr.bin", std::nullopt},
+        {"Estr.bin", std::nullopt},
+    };
+    for (const auto& [path, expected] : cases) {
+        EXPECT_EQ(virtual_copy_path(store, path), expected) << path;
+    }
+    EXPECT_EQ(virtual_copy_path(VirtualStore{"", store.protected_folders}, "C:\\Windows\\a.ini"),
+              std::nullopt);
+}
+
+// Under Wine the process is not virtualized: its store is the user's, with the folders Windows
+// virtualizes.
+TEST(SystemVirtualStore, NamesTheUsersStoreAndTheProtectedFolders) {
+    const VirtualStore store = system_virtual_store();
+    ASSERT_FALSE(store.root.empty());
+    EXPECT_TRUE(store.root.ends_with("\\VirtualStore")) << store.root;
+    wchar_t windows[MAX_PATH] = {};
+    ASSERT_GT(GetWindowsDirectoryW(windows, MAX_PATH), 0u);
+    EXPECT_EQ(virtual_copy_path(store, to_utf8(windows) + "\\a.ini"),
+              store.root + to_utf8(windows).substr(2) + "\\a.ini");
+}
+
+// A host that runs virtualized reads its own copies under the VirtualStore: a run that is not
+// virtualized (started as administrator) updates those too, and reads the settings there.
+class VirtualStoreTest : public FilesTest {
+protected:
+    // The test folder holds a protected folder "Programmi" with the host, and the user's store
+    // "VirtualStore", where the host's virtual folder is the host's path without its drive.
+    void SetUp() override {
+        FilesTest::SetUp();
+        for (const char* name : {"Programmi", "Programmi\\Quintrel4", "VirtualStore"}) {
+            ASSERT_TRUE(CreateDirectoryW(wide(path(name)).c_str(), nullptr)) << name;
+        }
+        store_ = VirtualStore{path("VirtualStore"), {path("Programmi")}};
+        virtual_host_ = store_.root + "\\" + path("Programmi\\Quintrel4").substr(3);
+        for (std::size_t at = store_.root.size() + 1; at != std::string::npos;
+             at = virtual_host_.find('\\', at + 1)) {
+            CreateDirectoryW(wide(virtual_host_.substr(0, at)).c_str(), nullptr);
+        }
+        ASSERT_TRUE(CreateDirectoryW(wide(virtual_host_).c_str(), nullptr));
+    }
+    void TearDown() override {
+        for (const std::string& at : {virtual_host_, path("Programmi\\Quintrel4")}) {
+            for (const char* name : {"Estr.bin", "Dati.lib", "bl.bin"}) {
+                const std::wstring file = wide(at + "\\" + name);
+                SetFileAttributesW(file.c_str(), FILE_ATTRIBUTE_NORMAL);
+                DeleteFileW(file.c_str());
+            }
+        }
+        for (std::string at = virtual_host_; at.size() >= store_.root.size();
+             at = at.substr(0, at.find_last_of('\\'))) {
+            RemoveDirectoryW(wide(at).c_str());
+        }
+        RemoveDirectoryW(wide(path("Programmi\\Quintrel4")).c_str());
+        RemoveDirectoryW(wide(path("Programmi")).c_str());
+        FilesTest::TearDown();
+    }
+    void put(const std::string& full, const std::string& bytes) {
+        HANDLE file = CreateFileW(wide(full).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                  FILE_ATTRIBUTE_NORMAL, nullptr);
+        ASSERT_NE(file, INVALID_HANDLE_VALUE) << full;
+        DWORD written = 0;
+        WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
+        CloseHandle(file);
+    }
+    std::string get(const std::string& full) { return read(full.substr(folder_.size() + 1)); }
+
+    VirtualStore store_;
+    std::string virtual_host_;
+};
+
+TEST_F(VirtualStoreTest, TheUsersVirtualCopyIsReplacedTooWhereItExists) {
+    const std::string host = path("Programmi\\Quintrel4");
+    ASSERT_EQ(virtual_copy_path(store_, host + "\\Estr.bin"), virtual_host_ + "\\Estr.bin");
+    write("Estr.bin", "nuovo archivio");
+    put(host + "\\Estr.bin", "archivio vero");
+    put(virtual_host_ + "\\Estr.bin", "archivio virtuale");
+    put(host + "\\bl.bin", "vecchio");
+    WindowsFileSystem files(store_);
+
+    files.copy_file(path("Estr.bin"), host + "\\Estr.bin");
+    EXPECT_EQ(get(host + "\\Estr.bin"), "nuovo archivio");
+    EXPECT_EQ(get(virtual_host_ + "\\Estr.bin"), "nuovo archivio");
+    // No virtual copy of bl.bin: none is made.
+    files.copy_file(path("Estr.bin"), host + "\\bl.bin");
+    EXPECT_EQ(get(host + "\\bl.bin"), "nuovo archivio");
+    EXPECT_EQ(get(virtual_host_ + "\\bl.bin"), "<missing>");
+}
+
+TEST_F(VirtualStoreTest, TheVirtualCopyHeldByTheHostIs75) {
+    const std::string host = path("Programmi\\Quintrel4");
+    write("Estr.bin", "nuovo archivio");
+    put(host + "\\Estr.bin", "archivio vero");
+    put(virtual_host_ + "\\Estr.bin", "archivio virtuale");
+    const HANDLE held = CreateFileW(wide(virtual_host_ + "\\Estr.bin").c_str(), GENERIC_READ, 0,
+                                    nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(held, INVALID_HANDLE_VALUE);
+    WindowsFileSystem files(store_);
+    int error = 0;
+    try {
+        files.copy_file(path("Estr.bin"), host + "\\Estr.bin");
+    } catch (const Error& e) {
+        error = e.code();
+    }
+    CloseHandle(held);
+    EXPECT_EQ(error, code::path_file_access);
+    EXPECT_EQ(get(virtual_host_ + "\\Estr.bin"), "archivio virtuale");
+}
+
+TEST_F(VirtualStoreTest, SettingsAreCheckedAndReadInTheVirtualCopy) {
+    const std::string host = path("Programmi\\Quintrel4");
+    WindowsFileSystem files(store_);
+    put(host + "\\Dati.lib", "impostazioni vere");
+    EXPECT_EQ(files.attributes(host + "\\Dati.lib").value_or(0) & file_attribute::hidden, 0u);
+
+    put(virtual_host_ + "\\Dati.lib", "impostazioni virtuali");
+    SetFileAttributesW(wide(virtual_host_ + "\\Dati.lib").c_str(), FILE_ATTRIBUTE_HIDDEN);
+    EXPECT_EQ(files.attributes(host + "\\Dati.lib").value_or(0) & file_attribute::hidden,
+              file_attribute::hidden);
+    std::vector<std::uint8_t> bytes(64, 0);
+    const std::size_t got = files.open_for_reading(host + "\\Dati.lib")->read_at(0, bytes);
+    EXPECT_EQ(std::string(bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(got)),
+              "impostazioni virtuali");
+    SetFileAttributesW(wide(virtual_host_ + "\\Dati.lib").c_str(), FILE_ATTRIBUTE_NORMAL);
+}
+
 }  // namespace
 }  // namespace aggiorna::windows

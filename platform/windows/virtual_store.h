@@ -1,0 +1,30 @@
+// UAC file virtualization: where a user's virtual copies of files in protected folders live.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace aggiorna::windows {
+
+// A virtualized program (the legacy host, run by a user without administrator rights) that
+// writes into a protected folder writes instead into the same path under the user's
+// "%LOCALAPPDATA%\VirtualStore", drive left out ("C:\Program Files\Q\Estr.bin" becomes
+// "...\VirtualStore\Program Files\Q\Estr.bin"), and from then on reads that copy. A process that
+// is not virtualized (started as administrator, or 64-bit) sees only the real file.
+struct VirtualStore {
+    std::string root;                            // the VirtualStore folder; empty: none to look after
+    std::vector<std::string> protected_folders;  // full paths: "C:\Program Files", "C:\Windows", ...
+};
+
+// The virtual copy that a virtualized program would use for `path`, or nullopt when `path` lies
+// in none of the store's protected folders (or the store has no root). Separators "\" and "/"
+// and repeated ones are taken alike; folder names compare without regard to case.
+std::optional<std::string> virtual_copy_path(const VirtualStore& store, const std::string& path);
+
+// This process's store: empty when the process is itself virtualized (Windows then redirects its
+// own reads and writes) or the folders cannot be found; otherwise this user's VirtualStore and
+// the folders Windows virtualizes (Program Files in both views, ProgramData, the Windows folder).
+VirtualStore system_virtual_store();
+
+}  // namespace aggiorna::windows
