@@ -24,10 +24,7 @@ if ! mount -t tmpfs -o size=1m tmpfs "$work/q" 2>"$work/mount.err"; then
 fi
 ln -s "$work/q" "$WINEPREFIX/dosdevices/q:"
 
-# The 32-bit loader where it runs, the 64-bit one on machines without 32-bit programs.
-wine=wine
-/usr/lib/wine/wine --version >/dev/null 2>&1 || wine=/usr/lib/wine/wine64
-AGGIORNA_TEST_SMALL_DRIVE=Q: "$wine" "$tests" --gtest_filter='FilesTest.DiskFull*' >"$work/out" 2>&1
+AGGIORNA_TEST_SMALL_DRIVE=Q: wine "$tests" --gtest_filter='FilesTest.DiskFull*' >"$work/out" 2>&1
 status=$?
 cat "$work/out"
 grep -q '^\[  PASSED  \] 1 test' "$work/out" || { echo "FAIL: the disk-full test did not pass"; exit 1; }
