@@ -118,8 +118,9 @@ void remove_stale_temporaries(const std::string& folder) {
     if (search == INVALID_HANDLE_VALUE) return;
     do {
         if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) continue;
-        const std::wstring_view name = found.cFileName;
-        if (is_temporary_name(to_utf8(name))) DeleteFileW(api_path(wide_folder + found.cFileName).c_str());
+        if (is_temporary_name(to_utf8(found.cFileName))) {
+            DeleteFileW(api_path(wide_folder + found.cFileName).c_str());
+        }
     } while (FindNextFileW(search, &found));
     FindClose(search);
 }
@@ -166,7 +167,7 @@ public:
 
     // Clears the mark and renames the file over `destination` in one step, through its own
     // handle. Returns the Windows error, ERROR_SUCCESS once the file is the destination; on a
-    // failure the file is marked for deletion again (by the destructor).
+    // failure the file is marked for deletion again.
     DWORD replace(const std::wstring& destination) {
         if (marked_ && !set_delete_mark(handle_.get(), false)) return GetLastError();
         std::vector<std::uint8_t> buffer(offsetof(FILE_RENAME_INFO, FileName) +
@@ -179,7 +180,10 @@ public:
                     (destination.size() + 1) * sizeof(wchar_t));
         if (!SetFileInformationByHandle(handle_.get(), FileRenameInfo, rename,
                                         static_cast<DWORD>(buffer.size()))) {
-            return GetLastError();
+            const DWORD error = GetLastError();
+            // Marked again at once: a kill while the replace is retried leaves nothing either.
+            if (marked_) set_delete_mark(handle_.get(), true);
+            return error;
         }
         kept_ = true;
         return ERROR_SUCCESS;
@@ -345,7 +349,8 @@ void replace_file(const std::string& source, const std::string& destination) {
     // destination, whatever that handle shares, and for a moment after a brief holder let go.
     const DWORD error = with_retries([&] { return temporary.replace(wide_destination); });
     if (error == ERROR_SUCCESS) return;
-    if (!may_pass(error)) fail_not_destination("SetFileInformationByHandle (rename)", error, destination);
+    // ERROR_USER_MAPPED_FILE, a destination mapped by another program, is 75 as well.
+    if (!may_pass(error)) fail("SetFileInformationByHandle (rename)", error, destination);
     // Held open by another program (75), or refused for another reason (70).
     const DWORD now = open_exclusively(wide_destination);
     fail("SetFileInformationByHandle (rename)",

@@ -66,9 +66,9 @@ std::optional<std::string> virtual_copy_path(const VirtualStore& store, const st
 VirtualStore system_virtual_store() try {
     if (process_is_virtualized()) return {};
     wchar_t local[MAX_PATH + 1] = {};
-    if (SHGetFolderPathW(nullptr, CSIDL_LOCAL_APPDATA, nullptr, SHGFP_TYPE_CURRENT, local) != S_OK) {
-        return {};
-    }
+    const HRESULT found =
+        SHGetFolderPathW(nullptr, CSIDL_LOCAL_APPDATA, nullptr, SHGFP_TYPE_CURRENT, local);
+    if (found != S_OK) return {};
     VirtualStore store;
     store.root = to_utf8(local) + "\\VirtualStore";
     // A 32-bit process sees "Program Files (x86)" as ProgramFiles; ProgramW6432 names the other.

@@ -290,9 +290,13 @@ class Esecuzione:
         if stato != 0:
             raise Fallito(f"reg import (/reg:{vista}) failed: " + uscita)
 
+    def cartelle_dei_file(self):
+        """The folders whose files a scenario sets up and checks."""
+        return [S.CARTELLA_PROGRAMMA, "C:\\Programmi", self.sc.cartella_4, self.sc.cartella_30, S.VIRTUAL_STORE]
+
     def cartelle(self):
-        for cima in ("Programmi", "Aggiorna"):
-            shutil.rmtree(self.p.pfx / "drive_c" / cima, ignore_errors=True)
+        for cartella in self.cartelle_dei_file():
+            shutil.rmtree(self.p.unix(cartella), ignore_errors=True)
         prog = self.p.unix(S.CARTELLA_PROGRAMMA)
         prog.mkdir(parents=True)
         shutil.copyfile(self.args.exe, prog / "AggiornaArchivio.exe")
@@ -317,6 +321,10 @@ class Esecuzione:
         v3.mkdir(parents=True, exist_ok=True)
         (v3 / "quintrel.exe").write_bytes(S.QUINTREL_EXE)
         (v3 / "Estr.bin").write_bytes(S.VECCHIO_ESTR_30)
+        for percorso, contenuto in self.sc.virtuali.items():
+            copia = self.p.unix(percorso)
+            copia.parent.mkdir(parents=True, exist_ok=True)
+            copia.write_bytes(contenuto)
         if self.sc.dati == "nascosto":
             stato, uscita = self.p.wine([CARTELLA_TEST + "\\e2e_holder.exe", "hide",
                                          self.sc.cartella_4 + "\\Dati.lib"], timeout=60)
@@ -324,11 +332,11 @@ class Esecuzione:
                 raise Fallito("cannot hide Dati.lib: " + uscita)
 
     def albero(self):
-        """Every file under C:\\Programmi and C:\\Aggiorna: {Windows path: bytes}."""
+        """Every file under the scenario's folders (cartelle_dei_file): {Windows path: bytes}."""
         risultato = {}
         drive = self.p.pfx / "drive_c"
-        for cima in ("Programmi", "Aggiorna"):
-            for file in sorted((drive / cima).rglob("*")):
+        for cartella in self.cartelle_dei_file():
+            for file in sorted(self.p.unix(cartella).rglob("*")):
                 if file.is_file():
                     risultato["C:\\" + "\\".join(file.relative_to(drive).parts)] = file.read_bytes()
         return risultato

@@ -1,5 +1,6 @@
 # The end-to-end scenarios of the Windows program under Wine: one row each, with the host set-up,
 # the boxes expected in order (caption, text, answer), the files expected and the COM calls.
+import getpass
 from dataclasses import dataclass, field
 from typing import Optional
 
@@ -27,6 +28,10 @@ CARTELLA_4 = "C:\\Programmi\\Quintrel4"
 CARTELLA_4_ACCENTATA = "C:\\Programmi\\Quintrèl 4"
 CARTELLA_30 = "C:\\Programmi\\Quintrel"
 CARTELLA_30_SPAZIO = "C:\\Programmi\\Quintrel 3"
+# A folder that Windows virtualizes (Program Files), and this user's VirtualStore in the prefix:
+# Wine names the profile folder after the Linux user.
+CARTELLA_30_PROGRAM_FILES = "C:\\Program Files\\Quintrel"
+VIRTUAL_STORE = "C:\\users\\" + getpass.getuser() + "\\AppData\\Local\\VirtualStore"
 
 
 def _contenuto(etichetta, lunghezza):
@@ -41,6 +46,7 @@ VECCHIO_ESTR_4 = _contenuto("ESTR-V4-VECCHIO", 3001)
 VECCHIO_BL_4 = _contenuto("BL-V4-VECCHIO", 977)
 VECCHIO_ESTR_BI_4 = _contenuto("ESTR-BI_-V4-RESIDUO", 313)
 VECCHIO_ESTR_30 = _contenuto("ESTR-V3-VECCHIO", 2003)
+VECCHIO_ESTR_30_VIRTUALE = _contenuto("ESTR-V3-VIRTUALE", 1777)
 QUINTREL_EXE = _contenuto("MZ quintrel.exe segnaposto", 64)
 
 # --- "Dati.lib": the values written with scrivi_dati_lib, which the decoding must give back. -------
@@ -134,6 +140,7 @@ class Scenario:
     residuo_estr_bi_: bool = False         # an old "Estr.bi_" already in the version 4 folder
     registrati: tuple = ("aggiornamento", "decodifica")  # COM servers registered
     tieni_aperto: Optional[str] = None     # a file the "running host" holds open (share mode 0)
+    virtuali: dict = field(default_factory=dict)  # Windows path -> content: the user's virtual copies
     env: dict = field(default_factory=dict)
     scritti: dict = field(default_factory=dict)  # Windows path -> content expected after the run
     com: list = field(default_factory=list)
@@ -252,4 +259,13 @@ SCENARI = [
              scritti=V4_SCRITTI,
              # The run ends at the in-use box: the update component is never released by a call.
              com=[CREA_AGG, LETTURA, completa(CARTELLA_4)]),
+    Scenario("virtualstore_30",
+             "only 3.0 under Program Files, with this user's virtual copy of its Estr.bin (the host "
+             "runs virtualized, this run does not, as under Wine): both replaced, success box",
+             app_path=_in(CARTELLA_30_PROGRAM_FILES, "quintrel.exe"), cartella_30=CARTELLA_30_PROGRAM_FILES,
+             virtuali={_in(VIRTUAL_STORE, "Program Files\\Quintrel\\Estr.bin"): VECCHIO_ESTR_30_VIRTUALE},
+             boxes=[Box(TITOLO, CONFERMA_30, OK), Box(TITOLO, RIUSCITO, OK)],
+             scritti={_in(CARTELLA_30_PROGRAM_FILES, "Estr.bin"): NUOVO_ESTR,
+                      _in(VIRTUAL_STORE, "Program Files\\Quintrel\\Estr.bin"): NUOVO_ESTR},
+             com=[CREA_AGG, RILASCIA_AGG]),
 ]
