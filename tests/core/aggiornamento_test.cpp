@@ -221,7 +221,7 @@ TEST_F(Run, UnknownProgramFolderIsACopyFailureWithoutACopy) {
     Installa30();
     Risposte({OK, OK});
     Esegui();
-    EXPECT_THAT(Testi(), ElementsAre(kConferma4, CopiaFallita("Estr.bi_", "C:\\Q4"), kConferma30,
+    EXPECT_THAT(Testi(), ElementsAre(kConferma4, CopiaFallita("Estr.bin", "C:\\Q4"), kConferma30,
                                      CopiaFallita("Estr.bin", "C:\\Q3")));
     EXPECT_THAT(Copie(), IsEmpty());
     EXPECT_EQ(*p_->files.get("C:\\Q3\\Estr.bin"), "old archive 3");
