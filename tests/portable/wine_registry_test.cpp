@@ -103,6 +103,8 @@ TEST_F(WineRegistryTest, ValueFormsAreDeliveredAsWindowsDoes) {
         {"raw UTF-8", "\"v\"=\"Citt\xc3\xa0\"", "Citt\xe0\0"s},
         {"outside the code page", R"("v"="x\x0101y")", "x?y\0"s},
         {"raw UTF-8 outside the code page", "\"v\"=\"\xc4\x81\xf0\x9f\x98\x80.\"", "??.\0"s},
+        {"a pair of escaped surrogates is one character", R"("v"="\xd83d\xde00.")", "?.\0"s},
+        {"unpaired surrogates, one character each", R"("v"="\xdc00\xd800a\xd800")", "??a?\0"s},
         {"expand string", R"("v"=str(2):"%SystemRoot%\x")", "%SystemRoot%x\0"s},
         {"multi string", R"("v"=str(7):"a\0b\0")", "a\0b\0\0"s},
         {"binary", "\"v\"=hex:43,3a,5c", "C:\\"s},
@@ -362,6 +364,9 @@ TEST_F(WineRegistryTest, QueryStringOnlyForTextValues) {
     EXPECT_EQ(read_string("Software\\K", "bin"), std::nullopt);
     EXPECT_EQ(read_string("Software\\K", "num"), std::nullopt);
     EXPECT_EQ(read_string("Software\\K", "missing"), std::nullopt);
+    write_system("\n[Software\\\\K] 1\n\"pair\"=\"\\xd83d\\xde00\"\n\"lone\"=\"a\\xdc00\\xd800b\"\n");
+    EXPECT_EQ(read_string("Software\\K", "pair"), "\xf0\x9f\x98\x80");
+    EXPECT_EQ(read_string("Software\\K", "lone"), "a\xef\xbf\xbd\xef\xbf\xbd" "b") << "unpaired surrogates as U+FFFD";
 }
 
 TEST_F(WineRegistryTest, UnusableFilesReadAsAnEmptyRegistry) {
