@@ -148,17 +148,6 @@ bool lock_temporary(int fd, const fs::path& path) {
            opened.st_dev == named.st_dev && opened.st_ino == named.st_ino;
 }
 
-// A replaced file keeps its mode (the creation mask narrowed the temporary's) and, where this
-// user may set it, its group; run as root, its owner too. As an editor saving a file keeps them.
-void keep_owner_and_mode(int fd, const struct stat& old) {
-    // Before the mode: a change of owner or group may clear the set-user and set-group bits.
-    const uid_t owner = ::geteuid() == 0 ? old.st_uid : static_cast<uid_t>(-1);
-    if (::fchown(fd, owner, old.st_gid) != 0) {
-        // Not a member of that group: the file takes this user's, as any new file would.
-    }
-    ::fchmod(fd, old.st_mode & 07777);
-}
-
 void write_all(const SystemCalls& calls, int fd, const char* data, std::size_t size, const fs::path& path) {
     while (size > 0) {
         const ssize_t n = retrying([&] { return calls.write(fd, data, size); });
@@ -309,6 +298,17 @@ bool held_open_by_another_process(const fs::path& path) {
     return held;
 }
 
+bool without_write_bits(const struct stat& st) { return (st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0; }
+
+void keep_owner_and_mode(int fd, const struct stat& old) {
+    // Before the mode: a change of owner or group may clear the set-user and set-group bits.
+    const uid_t owner = ::geteuid() == 0 ? old.st_uid : static_cast<uid_t>(-1);
+    if (::fchown(fd, owner, old.st_gid) != 0) {
+        // Not a member of that group: the file takes this user's, as any new file would.
+    }
+    ::fchmod(fd, old.st_mode & 07777);
+}
+
 std::optional<std::uint32_t> parse_dos_attributes(std::string_view value) {
     const auto text = value.substr(0, value.find('\0'));
     const auto parse_text = [](std::string_view digits, int base) -> std::optional<std::uint32_t> {
@@ -358,9 +358,7 @@ void PosixFileSystem::copy_file(const std::string& source, const std::string& de
     const bool replacing = ::stat(to->c_str(), &destination_st) == 0;
     if (replacing) {
         if (S_ISDIR(destination_st.st_mode)) fail_errno("stat", EISDIR, *to, Role::destination);
-        // A file without any write bit is read-only to everyone, root included, as Windows
-        // refuses to replace a read-only file.
-        if ((destination_st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0)
+        if (without_write_bits(destination_st))
             fail(code::permission_denied, "no write permission", EACCES, *to);
         if (::access(to->c_str(), W_OK) != 0 && (errno == EACCES || errno == EROFS || errno == EPERM))
             fail_errno("access", errno, *to, Role::destination);
@@ -422,7 +420,7 @@ std::optional<std::uint32_t> PosixFileSystem::attributes(const std::string& path
     std::uint32_t bits = 0;
     if (S_ISDIR(st.st_mode)) bits |= file_attribute::directory;
     else if (S_ISREG(st.st_mode)) bits |= file_attribute::archive;
-    if ((S_ISREG(st.st_mode) && (st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0) ||
+    if ((S_ISREG(st.st_mode) && without_write_bits(st)) ||
         (::access(native->c_str(), W_OK) != 0 && (errno == EACCES || errno == EROFS || errno == EPERM)))
         bits |= file_attribute::readonly;
     // Wine shows names starting with a dot as hidden files.

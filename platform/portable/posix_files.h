@@ -1,6 +1,7 @@
 // The file layer of the portable backend: Windows paths mapped into a Wine prefix, POSIX calls.
 #pragma once
 
+#include <sys/stat.h>
 #include <sys/types.h>
 
 #include <cstdint>
@@ -43,6 +44,14 @@ std::optional<pid_t> temporary_owner(const std::string& name);
 // Whether a process other than this one holds the file at `path` open (by device and inode,
 // through /proc/<pid>/fd). Processes whose descriptors we may not see are not counted.
 bool held_open_by_another_process(const std::filesystem::path& path);
+
+// A file without any write bit is read-only to everyone, root included, as a read-only file is on
+// Windows.
+bool without_write_bits(const struct stat& st);
+// Gives the file open as `fd`, about to replace a file whose status is `old`, that file's mode
+// and, where this user may set it, its group; run as root, its owner too. As an editor saving a
+// file keeps them.
+void keep_owner_and_mode(int fd, const struct stat& old);
 
 class PosixFileSystem : public FileSystem {
 public:

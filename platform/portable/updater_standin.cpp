@@ -19,18 +19,16 @@ constexpr std::string_view kCaption = "Aggiornamento Archivio";
 // archive keeps the old one's mode and group (and owner, for root); an old archive without any
 // write bit is read-only and stays.
 bool replace_archive(const std::filesystem::path& replacement, const std::filesystem::path& archive) {
-    struct stat st;
-    if (::stat(replacement.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
-    struct stat old;
-    if (::stat(archive.c_str(), &old) == 0) {
-        if (!S_ISREG(old.st_mode) || (old.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0) return false;
-        const uid_t owner = ::geteuid() == 0 ? old.st_uid : static_cast<uid_t>(-1);
-        if (::chown(replacement.c_str(), owner, old.st_gid) != 0) {
-            // Not a member of that group: the new archive keeps this user's.
-        }
-        ::chmod(replacement.c_str(), old.st_mode & 07777);
+    const int fd = ::open(replacement.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return false;
+    struct stat st, old;
+    bool ok = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+    if (ok && ::stat(archive.c_str(), &old) == 0) {
+        ok = S_ISREG(old.st_mode) && !without_write_bits(old);
+        if (ok) keep_owner_and_mode(fd, old);
     }
-    if (::rename(replacement.c_str(), archive.c_str()) != 0) return false;
+    ::close(fd);
+    if (!ok || ::rename(replacement.c_str(), archive.c_str()) != 0) return false;
     const int dir = ::open(archive.parent_path().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (dir >= 0) {
         ::fsync(dir);

@@ -8,21 +8,17 @@
 # wineboot and wineserver start the 64-bit loader and server, so that every later command (CTest's
 # emulator, the end-to-end driver) makes win64 prefixes and runs 64-bit programs only.
 
+# shellcheck source=packages.sh
+. "$(dirname "${BASH_SOURCE[0]}")/packages.sh"
+
 aggiorna_wine_install() {
-  local packages=(wine wine64 wine32:i386 xvfb xdotool imagemagick g++-mingw-w64-i686
-                  g++-mingw-w64-x86-64 binutils-mingw-w64-i686 binutils-mingw-w64-x86-64)
-  local missing=() p
-  for p in "${packages[@]}"; do
-    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
-  done
-  ((${#missing[@]})) || return 0
-  echo "== installing: ${missing[*]}"
-  local sudo=""; [ "$(id -u)" -ne 0 ] && sudo=sudo
   # Wine's 32-bit half comes from the i386 architecture; it installs even where it cannot run.
-  dpkg --print-foreign-architectures | grep -qx i386 || $sudo dpkg --add-architecture i386
-  { $sudo apt-get update -qq &&
-      DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
-  } >/dev/null || { echo "cannot install ${missing[*]}"; return 1; }
+  if ! dpkg --print-foreign-architectures | grep -qx i386; then
+    local sudo=""; [ "$(id -u)" -ne 0 ] && sudo=sudo
+    $sudo dpkg --add-architecture i386
+  fi
+  aggiorna_install_packages wine wine64 wine32:i386 xvfb xdotool imagemagick g++-mingw-w64-i686 \
+    g++-mingw-w64-x86-64 binutils-mingw-w64-i686 binutils-mingw-w64-x86-64
 }
 
 # Prints 32 when this machine runs the 32-bit Wine loader, else 64.
