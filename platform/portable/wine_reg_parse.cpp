@@ -2,8 +2,6 @@
 #include "platform/portable/wine_reg_parse.h"
 
 #include <algorithm>
-#include <array>
-#include <bit>
 #include <cerrno>
 #include <cstring>
 #include <unistd.h>
@@ -12,10 +10,6 @@
 
 namespace aggiorna::portable::wine_reg {
 namespace {
-
-constexpr std::uint64_t kHashStart = 0xcbf29ce484222325u;
-constexpr std::uint64_t kHashFactor = 0x100000001b3u;
-constexpr std::size_t kMaxPath = 32 * 1024;  // bytes of a canonical key path that are noted
 
 int hex_value(int c) {
     if (c >= '0' && c <= '9') return c - '0';
@@ -33,6 +27,21 @@ bool starts_with(Cursor& c, std::string_view tag) {
         if (at(c, i) != static_cast<unsigned char>(tag[i])) return false;
     return true;
 }
+
+// Wine's case folding of a UTF-16 unit: the Latin, Greek and Cyrillic capitals.
+char16_t fold(char16_t u) {
+    if ((u >= 'A' && u <= 'Z') || (u >= 0xC0 && u <= 0xDE && u != 0xD7) || (u >= 0x391 && u <= 0x3AB && u != 0x3A2) ||
+        (u >= 0x410 && u <= 0x42F))
+        return static_cast<char16_t>(u + 0x20);
+    if (u >= 0x400 && u <= 0x40F) return static_cast<char16_t>(u + 0x50);
+    if (u == 0x178) return 0xFF;
+    // Latin Extended-A: each capital just before its small letter.
+    const bool even_capital = (u >= 0x100 && u <= 0x12F) || (u >= 0x132 && u <= 0x137) || (u >= 0x14A && u <= 0x177);
+    const bool odd_capital = (u >= 0x139 && u <= 0x148) || (u >= 0x179 && u <= 0x17E);
+    if ((even_capital && u % 2 == 0) || (odd_capital && u % 2 == 1)) return static_cast<char16_t>(u + 1);
+    return u;
+}
+
 
 enum class Step { unit, end, line_end };
 
@@ -103,87 +112,6 @@ Step next_char(Cursor& c, char terminator, std::u16string& out) {
     }
 }
 
-void append_folded(std::string& out, char16_t unit) { append_utf8(out, fold(unit)); }
-
-// Bytes of key names that stand for themselves: printable ASCII but for "\\" and "]".
-constexpr auto kPlain = [] {
-    std::array<bool, 256> t{};
-    for (int b = 0x20; b < 0x7F; ++b) t[b] = b != '\\' && b != ']';
-    return t;
-}();
-// Section names are the one hot spot of the first pass over a file: they are read eight bytes at a
-// time where they are plain ASCII.
-constexpr std::uint64_t kOnes = 0x0101010101010101u, kHigh = 0x8080808080808080u;
-
-char lower(unsigned char b) { return static_cast<char>(b + ((static_cast<unsigned>(b - 'A') < 26u) << 5)); }
-
-// The plain bytes at the start of `w`, appended to `out` in lower case; returns how many.
-std::size_t take_plain(std::string_view w, std::string& out) {
-    const auto zero = [](std::uint64_t v) { return (v - kOnes) & ~v & kHigh; };
-    std::size_t n = 0;
-    for (; n + 8 <= w.size(); n += 8) {
-        std::uint64_t x;
-        std::memcpy(&x, w.data() + n, 8);
-        const std::uint64_t stop = ((x - kOnes * 0x20) & ~x & kHigh) | (((x + kOnes) | x) & kHigh) |
-                                   zero(x ^ (kOnes * '\\')) | zero(x ^ (kOnes * ']'));
-        if (stop) {
-            n += static_cast<std::size_t>(std::countr_zero(stop)) / 8;  // the first byte that stops
-            break;
-        }
-    }
-    if (n + 8 > w.size())
-        while (n < w.size() && kPlain[static_cast<unsigned char>(w[n])]) ++n;
-    const std::size_t from = out.size();
-    out.resize(from + n + 8);
-    char* dst = out.data() + from;
-    std::size_t i = 0;
-    for (; i < n && i + 8 <= w.size(); i += 8) {
-        std::uint64_t x;
-        std::memcpy(&x, w.data() + i, 8);
-        x |= ((x + kOnes * 0x3F) & ~(x + kOnes * 0x25) & kHigh) >> 2;  // 'A' to 'Z' in lower case
-        std::memcpy(dst + i, &x, 8);
-    }
-    for (; i < n; ++i) dst[i] = lower(static_cast<unsigned char>(w[i]));
-    out.resize(from + n);
-    return n;
-}
-
-// How many bytes `a` and `b` share at their start.
-std::size_t common_start(std::string_view a, std::string_view b) {
-    const std::size_t n = std::min(a.size(), b.size());
-    std::size_t i = 0;
-    for (; i + 8 <= n; i += 8) {
-        std::uint64_t x, y;
-        std::memcpy(&x, a.data() + i, 8);
-        std::memcpy(&y, b.data() + i, 8);
-        if (x != y) return i + static_cast<std::size_t>(std::countr_zero(x ^ y)) / 8;
-    }
-    while (i < n && a[i] == b[i]) ++i;
-    return i;
-}
-
-// The hash of a key path goes on component by component, eight bytes at a time.
-std::uint64_t hash_component(std::uint64_t h, std::string_view part) {
-    const char* p = part.data();
-    std::size_t n = part.size();
-    const auto mix = [&h](std::uint64_t word) {
-        h = (h ^ word) * 0x9E3779B97F4A7C15u;
-        h ^= h >> 29;
-    };
-    h = (h ^ n) * kHashFactor;
-    for (; n >= 8; p += 8, n -= 8) {
-        std::uint64_t word;
-        std::memcpy(&word, p, 8);
-        mix(word);
-    }
-    if (n > 0) {
-        std::uint64_t word = 0;
-        for (std::size_t i = 0; i < n; ++i) word |= std::uint64_t{static_cast<unsigned char>(p[i])} << (8 * i);
-        mix(word);
-    }
-    return h;
-}
-
 // A value name up to the '=' and the blanks after it; false when Wine takes no value from the line.
 bool read_value_name(Cursor& c, std::string& out) {
     out.clear();
@@ -194,7 +122,7 @@ bool read_value_name(Cursor& c, std::string& out) {
         for (Step step; (step = next_char(c, '"', chars)) != Step::end; chars.clear()) {
             if (step == Step::line_end) return false;
             for (const char16_t u : chars)
-                if (++units <= kMaxValueName) append_folded(out, u);
+                if (++units <= kMaxValueName) append_utf8(out, fold(u));
         }
         if (units > kMaxValueName) return false;
     } else {
@@ -395,35 +323,18 @@ bool next_line(Cursor& c) {
     return c.peek() >= 0;
 }
 
-char16_t fold(char16_t u) {
-    if ((u >= 'A' && u <= 'Z') || (u >= 0xC0 && u <= 0xDE && u != 0xD7) || (u >= 0x391 && u <= 0x3AB && u != 0x3A2) ||
-        (u >= 0x410 && u <= 0x42F))
-        return static_cast<char16_t>(u + 0x20);
-    if (u >= 0x400 && u <= 0x40F) return static_cast<char16_t>(u + 0x50);
-    if (u == 0x178) return 0xFF;
-    // Latin Extended-A: each capital just before its small letter.
-    const bool even_capital = (u >= 0x100 && u <= 0x12F) || (u >= 0x132 && u <= 0x137) || (u >= 0x14A && u <= 0x177);
-    const bool odd_capital = (u >= 0x139 && u <= 0x148) || (u >= 0x179 && u <= 0x17E);
-    if ((even_capital && u % 2 == 0) || (odd_capital && u % 2 == 1)) return static_cast<char16_t>(u + 1);
-    return u;
-}
-
 std::string canonical_name(std::string_view utf8) {
     std::string out;
     for (std::size_t pos = 0; pos < utf8.size();) {
         const std::size_t start = pos;
-        char32_t cp;
-        if (const auto decoded = next_code_point(utf8, pos)) {
-            cp = *decoded;
-        } else {
-            cp = cp1252_to_code_point(static_cast<std::uint8_t>(utf8[start]));
-            pos = start + 1;
-        }
+        const auto decoded = next_code_point(utf8, pos);
+        const char32_t cp = decoded ? *decoded : cp1252_to_code_point(static_cast<std::uint8_t>(utf8[start]));
+        if (!decoded) pos = start + 1;
         if (cp >= 0x10000) {
-            append_folded(out, static_cast<char16_t>(0xD800 + ((cp - 0x10000) >> 10)));
-            append_folded(out, static_cast<char16_t>(0xDC00 + ((cp - 0x10000) & 0x3FF)));
+            append_utf8(out, 0xD800 + ((cp - 0x10000) >> 10));
+            append_utf8(out, 0xDC00 + ((cp - 0x10000) & 0x3FF));
         } else {
-            append_folded(out, static_cast<char16_t>(cp));
+            append_utf8(out, fold(static_cast<char16_t>(cp)));
         }
     }
     return out;
@@ -439,130 +350,59 @@ std::string canonical_path(std::string_view utf8) {
     return out;
 }
 
-std::uint64_t name_hash(std::string_view canonical) {
+std::uint64_t path_hash(std::string_view path, std::vector<std::uint64_t>* keys) {
     std::uint64_t h = kHashStart;
-    for (std::size_t pos = 0; pos <= canonical.size();) {
-        const std::size_t end = std::min(canonical.find('\\', pos), canonical.size());
-        h = hash_component(h, canonical.substr(pos, end - pos));
+    for (std::size_t pos = 0; pos < path.size();) {
+        const std::size_t end = std::min(path.find('\\', pos), path.size());
+        h = component_hash(h, path.substr(pos, end - pos));
+        if (keys) keys->push_back(h);
         pos = end + 1;
     }
     return h;
 }
 
-SectionName read_section_name(Cursor& c, std::string& out, std::vector<std::uint64_t>& hashes, NameCache* cache) {
-    std::uint64_t h = kHashStart;
-    std::size_t units = 0;  // of the current component, in UTF-16 units
-    std::size_t resume = 0;
-    bool started = false, too_long = false;
-    // The keys this name shares, byte for byte, with the one before it are kept as they are.
-    std::size_t keep_out = 0, keep_hashes = 0;
-    if (cache) {
-        const std::size_t common = common_start(c.window(4096), cache->raw);
-        while (!cache->marks.empty() && cache->marks.back().raw_end > common) cache->marks.pop_back();
-        if (!cache->marks.empty()) {
-            const NameCache::Mark& m = cache->marks.back();
-            keep_out = m.out_size;
-            keep_hashes = m.depth;
-            h = m.hash;
-            resume = m.raw_end;
-            started = true;
-        }
-        cache->shared = keep_hashes;
-    }
-    out.resize(keep_out);
-    hashes.resize(keep_hashes);
-    std::size_t start = out.size();  // where the current component starts in `out`
-    // The next name may start from this one only when this one is read whole.
-    struct Forget {
-        NameCache* cache;
-        bool keep = false;
-        ~Forget() {
-            if (cache && !keep) cache->raw.clear();
-        }
-    } forget{cache};
-    const auto appended = [&] {
-        if (out.size() <= kMaxPath) return;
-        too_long = true;  // measured from here on, not stored
-        out.clear();
-        start = 0;
+SectionName read_section_name(Cursor& c, std::string& out) {
+    out.clear();
+    std::size_t start = 0, units = 0;  // where the current name starts in `out`; its UTF-16 units
+    bool any = false, full = false;    // full: the names from here on are measured, not held
+    // The keys before the current name.
+    const auto keys_before = [&] {
+        out.resize(start);
+        if (!out.empty()) out.pop_back();
     };
     // Wine's rules for key paths: leading, repeated and trailing separators count for nothing, and
-    // each name is at most kMaxKeyName units.
-    const auto separator = [&] {
-        if (units > kMaxKeyName) return false;
-        if (units == 0) return true;
-        if (!too_long) {
-            h = hash_component(h, std::string_view(out).substr(start));
-            hashes.push_back(h);
-            out += '\\';
-            start = out.size();
-        }
-        units = 0;
-        return true;
-    };
-    // Wine creates the keys up to a name that is too long, then stops.
-    const auto too_long_name = [&] {
-        if (too_long || start == 0) return SectionName::none;
-        out.resize(start - 1);
-        return SectionName::above;
-    };
+    // a name longer than kMaxKeyName ends the path: the keys before it are created, then no more.
     std::u16string chars;
-    for (bool first = true;; first = false) {
-        // Runs of plain ASCII straight from the buffer: most names are nothing else.
+    for (Step step = Step::unit; step != Step::end; chars.clear()) {
         const std::string_view w = c.window(4096);
-        std::size_t i = first ? resume : 0;
-        for (;;) {
-            std::size_t run;
-            if (!too_long) {
-                run = take_plain(w.substr(i), out);
-                appended();
-            } else {
-                run = 0;
-                while (i + run < w.size() && kPlain[static_cast<unsigned char>(w[i + run])]) ++run;
-            }
-            if (run > 0) {
-                started = true;
-                units += run;
-                i += run;
-            }
-            if (i + 1 >= w.size() || w[i] != '\\' || w[i + 1] != '\\') break;
-            if (!separator()) return too_long_name();
-            i += 2;
-            if (first && cache) cache->marks.push_back({i, out.size(), hashes.size(), h});
+        if (const std::size_t n = plain_run(w); n > 0) {  // plain ASCII, which stands for itself
+            const std::size_t keep = full || units >= kMaxKeyName ? 0 : std::min(n, kMaxKeyName - units);
+            for (const char b : w.substr(0, keep)) out += static_cast<char>(b >= 'A' && b <= 'Z' ? b + 0x20 : b);
+            any = true;
+            units += n;
+            c.skip(n);
+            continue;
         }
-        if (first && cache) cache->raw.assign(w.data(), i);
-        c.skip(i);
-        if (i < w.size() && w[i] == ']') {  // the usual end of a name
-            c.skip();
-            break;
-        }
-        chars.clear();
-        const Step step = next_char(c, ']', chars);
-        if (step == Step::line_end) return SectionName::none;
-        if (step == Step::end) break;
+        if ((step = next_char(c, ']', chars)) == Step::line_end) return SectionName::none;
+        if (step == Step::end) chars.assign(1, u'\\');  // the ']' ends the last name as a separator would
         for (const char16_t u : chars) {
-            if (u == u'\\') {
-                if (!separator()) return too_long_name();
-                continue;
+            if (u != u'\\') {
+                any = true;
+                if (++units <= kMaxKeyName && !full) append_utf8(out, fold(u));
+            } else if (units > kMaxKeyName) {
+                keys_before();
+                return out.empty() ? SectionName::none : SectionName::above;
+            } else if (units > 0 && !full) {
+                full = out.size() > kMaxPath;
+                out.resize(full ? start : out.size());
+                if (!full) out += '\\', start = out.size();
             }
-            started = true;
-            ++units;
-            if (!too_long) {
-                append_folded(out, u);
-                appended();
-            }
+            if (u == u'\\') units = 0;
         }
     }
-    if (units > kMaxKeyName) return too_long_name();
-    if (!started) return SectionName::none;
-    if (too_long) return SectionName::unlisted;
-    if (units == 0) {
-        out.pop_back();  // a trailing separator: the path's hash is already the last
-    } else {
-        hashes.push_back(hash_component(h, std::string_view(out).substr(start)));
-        forget.keep = true;
-    }
-    return SectionName::key;
+    keys_before();
+    if (!any) return SectionName::none;
+    return full ? SectionName::unlisted : SectionName::key;
 }
 
 void read_body(Cursor& c, bool values, const std::string* name, std::optional<Value>& found) {
@@ -578,6 +418,7 @@ void read_body(Cursor& c, bool values, const std::string* name, std::optional<Va
         read_data(c, wanted, wanted ? *found : scratch);
     }
 }
+
 
 std::vector<std::uint8_t> ansi_data(const Value& value) {
     if (value.type != kRegSz && value.type != kRegExpandSz && value.type != kRegMultiSz) return value.data;

@@ -2,8 +2,10 @@
 // and values, read forward from a file through one fixed buffer.
 #pragma once
 
+#include <bit>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <memory>
 #include <optional>
 #include <string>
@@ -12,18 +14,14 @@
 
 namespace aggiorna::portable::wine_reg {
 
-inline constexpr std::uint32_t kRegNone = 0;
-inline constexpr std::uint32_t kRegSz = 1;
-inline constexpr std::uint32_t kRegExpandSz = 2;
-inline constexpr std::uint32_t kRegBinary = 3;
-inline constexpr std::uint32_t kRegDword = 4;
-inline constexpr std::uint32_t kRegMultiSz = 7;
-
+inline constexpr std::uint32_t kRegNone = 0, kRegSz = 1, kRegExpandSz = 2, kRegBinary = 3, kRegDword = 4,
+                               kRegMultiSz = 7;
 // Wine refuses key names (per component) and value names longer than these, in UTF-16 units.
-inline constexpr std::size_t kMaxKeyName = 256;
-inline constexpr std::size_t kMaxValueName = 16383;
+inline constexpr std::size_t kMaxKeyName = 256, kMaxValueName = 16383;
 // The bytes of a value that are kept; a longer value is measured, not stored, and never delivered.
 inline constexpr std::size_t kMaxData = 1 << 20;
+// The bytes of a key path that are held; the keys of a longer path are known down to this length.
+inline constexpr std::size_t kMaxPath = 32 * 1024;
 
 // Reads a file forward from `offset` through one buffer of fixed size. A failed or short read is
 // the end of the file: a file cut short under the reader reads as the shorter file.
@@ -44,9 +42,7 @@ public:
     bool find(char c);
     // The byte `back` places before the cursor, or -1 when it is no longer held (the last 4 KiB
     // before the cursor always are, when the file has them).
-    int behind(std::size_t back) const {
-        return back <= pos_ ? static_cast<unsigned char>(buffer_[pos_ - back]) : -1;
-    }
+    int behind(std::size_t back) const { return back <= pos_ ? static_cast<unsigned char>(buffer_[pos_ - back]) : -1; }
 
 private:
     bool fill(std::size_t need);
@@ -54,8 +50,7 @@ private:
     int fd_;
     std::uint64_t base_;  // file offset of buffer_[0]
     std::unique_ptr<char[]> buffer_;
-    std::size_t pos_ = 0, len_ = 0;
-    std::size_t read_size_ = 16 * 1024;
+    std::size_t pos_ = 0, len_ = 0, read_size_ = 16 * 1024;
     bool end_ = false;
 };
 
@@ -70,35 +65,61 @@ inline bool is_blank(int c) { return c == ' ' || c == '\t' || c == '\v' || c == 
 
 // Key and value names compare as Wine compares them, each UTF-16 unit in lower case (the Latin,
 // Greek and Cyrillic letters). A canonical name is that folded form, each unit written as UTF-8,
-// with "\" between the components of a key path.
-char16_t fold(char16_t unit);
-// The canonical form of a name handed in by the core (UTF-8; a byte that is not UTF-8 is read as
-// Windows-1252), and of a key path (its components separated by "\", empty ones dropped).
+// with "\" between the components of a key path. Names handed in by the core are UTF-8 (a byte
+// that is not UTF-8 is read as Windows-1252); empty components of a path are dropped.
 std::string canonical_name(std::string_view utf8);
 std::string canonical_path(std::string_view utf8);
-std::uint64_t name_hash(std::string_view canonical);
 
-// Reads a section name from just after its '['. `key`: `out` is its canonical path and `hashes`
-// holds the name_hash of each key above it (the first component, the first two, ...) and last its
-// own. `none`: Wine creates no key from the line (no ']', an empty name). `above`: a name in the
-// path is longer than kMaxKeyName: Wine creates the keys before it (`out` and `hashes` are theirs)
-// and no key for the section. `unlisted`: a key whose path is too long to be noted.
-enum class SectionName { none, key, above, unlisted };
-// What the last name read through it shares with the next one: Wine writes the sections in order,
-// so consecutive names mostly start alike, and the keys they share need not be read again. With a
-// cache, `out` and `hashes` must hold what the previous call left in them; `shared` tells how many
-// of the hashes were kept from it.
-struct NameCache {
-    struct Mark {
-        std::size_t raw_end, out_size, depth;  // after a separator: the bytes read, `out`, `hashes`
-        std::uint64_t hash;
+// How many bytes at the start of `w` stand in a key name for themselves: printable ASCII but "\"
+// and "]". Eight bytes at a time: section names are the hot spot of reading a file through.
+inline std::size_t plain_run(std::string_view w) {
+    constexpr std::uint64_t kOnes = 0x0101010101010101u, kHigh = 0x8080808080808080u;
+    const auto zero = [](std::uint64_t v) { return (v - kOnes) & ~v & kHigh; };
+    std::size_t n = 0;
+    for (std::uint64_t x; n + 8 <= w.size(); n += 8) {
+        std::memcpy(&x, w.data() + n, 8);
+        const std::uint64_t stop = ((x - kOnes * 0x20) & ~x & kHigh) | (((x + kOnes) | x) & kHigh) |
+                                   zero(x ^ (kOnes * '\\')) | zero(x ^ (kOnes * ']'));
+        if (stop) return n + static_cast<std::size_t>(std::countr_zero(stop)) / 8;
+    }
+    while (n < w.size() && w[n] >= 0x20 && w[n] < 0x7F && w[n] != '\\' && w[n] != ']') ++n;
+    return n;
+}
+
+// Key paths are noted under hashes, one component after the other from `h` (kHashStart for the
+// first). The bytes are hashed with bit 0x20 set, so that plain ASCII hashes alike in any case
+// and can be hashed straight from the file; a hash is only ever a candidate, checked by reading
+// the name again.
+inline constexpr std::uint64_t kHashStart = 0xcbf29ce484222325u;
+inline std::uint64_t component_hash(std::uint64_t h, std::string_view bytes) {
+    const auto mix = [&h](std::uint64_t word) {
+        h = (h ^ (word | 0x2020202020202020u)) * 0x9E3779B97F4A7C15u;
+        h ^= h >> 29;
     };
-    std::string raw;
-    std::vector<Mark> marks;
-    std::size_t shared = 0;
-};
-SectionName read_section_name(Cursor& c, std::string& out, std::vector<std::uint64_t>& hashes,
-                              NameCache* cache = nullptr);
+    h = (h ^ bytes.size()) * 0x100000001b3u;
+    std::size_t i = 0;
+    for (std::uint64_t word; i + 8 <= bytes.size(); i += 8) {
+        std::memcpy(&word, bytes.data() + i, 8);
+        mix(word);
+    }
+    if (i < bytes.size()) {
+        std::uint64_t word = 0;
+        for (std::size_t k = i; k < bytes.size(); ++k) word |= std::uint64_t{static_cast<unsigned char>(bytes[k])} << 8 * (k - i);
+        mix(word);
+    }
+    return h;
+}
+
+// The hash of a canonical path; `keys`, when given, receives that of each key on it in turn.
+std::uint64_t path_hash(std::string_view canonical, std::vector<std::uint64_t>* keys = nullptr);
+
+// Reads a section name from just after its '['. `key`: `out` is its canonical path. `none`: Wine
+// creates no key from the line (no ']', an empty name). `above`: a name in the path is longer
+// than kMaxKeyName, so Wine creates the keys before it (`out`) and none for the section.
+// `unlisted`: Wine creates the key, but its path is longer than kMaxPath; `out` holds the keys
+// above it that fit.
+enum class SectionName { none, key, above, unlisted };
+SectionName read_section_name(Cursor& c, std::string& out);
 
 // A value as Windows keeps it (strings in UTF-16LE with their terminating NUL): the type, the
 // full size, and the first kMaxData bytes.

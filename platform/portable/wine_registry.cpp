@@ -8,6 +8,8 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
+#include <cstring>
 #include <unordered_map>
 #include <vector>
 
@@ -15,6 +17,7 @@ namespace aggiorna::portable {
 namespace {
 
 using wine_reg::Cursor;
+using wine_reg::SectionName;
 constexpr std::uint64_t kBelow = std::uint64_t{1} << 63;
 constexpr std::uint64_t kNone = ~std::uint64_t{0};
 // 8 MiB of notes at most; in a file with more sections, each lookup reads the file through.
@@ -74,27 +77,80 @@ Start line_start(const Cursor& c, bool after_key) {
     return Start::yes;
 }
 
+// How many bytes `a` and `b` share at their start.
+std::size_t common_start(std::string_view a, std::string_view b) {
+    const std::size_t n = std::min(a.size(), b.size());
+    std::size_t i = 0;
+    for (std::uint64_t x, y; i + 8 <= n; i += 8) {
+        std::memcpy(&x, a.data() + i, 8);
+        std::memcpy(&y, b.data() + i, 8);
+        if (x != y) return i + static_cast<std::size_t>(std::countr_zero(x ^ y)) / 8;
+    }
+    while (i < n && a[i] == b[i]) ++i;
+    return i;
+}
+
+// The hashes of the keys on a section's path, read straight from the file when the name is plain
+// ASCII with "\\" only between names, as most are. Wine writes the tree in order, so a name mostly
+// starts with the keys of the one before, whose hashes are kept: shared() tells how many.
+class PlainNames {
+public:
+    // From just after the '['; false, leaving the cursor there, when the name is not plain (shared()
+    // still tells how many keys it shares with the name before).
+    bool read(Cursor& c) {
+        const std::string_view w = c.window(4096);
+        const std::size_t common = common_start(w, raw_);
+        for (shared_ = 0; shared_ < ends_.size() && ends_[shared_] <= common;) ++shared_;
+        ends_.resize(shared_);
+        hashes_.resize(shared_);
+        for (std::size_t i = shared_ ? ends_.back() : 0;;) {
+            const std::size_t n = wine_reg::plain_run(w.substr(i)), j = i + n;
+            const bool last = j < w.size() && w[j] == ']';
+            if (n > wine_reg::kMaxKeyName || (!last && w.substr(j, 2) != "\\\\")) break;
+            if (n > 0) {
+                hashes_.push_back(wine_reg::component_hash(hashes_.empty() ? wine_reg::kHashStart : hashes_.back(),
+                                                           w.substr(i, n)));
+                ends_.push_back(last ? kNone : j + 2);
+            }
+            if (last && !hashes_.empty()) {
+                raw_.assign(w.data(), j + 1);
+                c.skip(j + 1);
+                return true;
+            }
+            if (last) break;
+            i = j + 2;
+        }
+        // The keys shared with the name before stay known: they were noted, and the next name may
+        // share them too.
+        ends_.resize(shared_);
+        hashes_.resize(shared_);
+        raw_.resize(shared_ ? ends_.back() : 0);
+        return false;
+    }
+    const std::vector<std::uint64_t>& hashes() const { return hashes_; }
+    std::size_t shared() const { return shared_; }
+
+private:
+    std::string raw_;                           // the previous name
+    std::vector<std::uint64_t> ends_, hashes_;  // for each of its keys: where the separator after it ends in raw_, its hash
+    std::size_t shared_ = 0;
+};
+
 // Reads the file through and notes its sections (only those of hash `*only` when given). False
 // when there were more than the notes keep.
 bool note_sections(int fd, Cursor& c, const std::uint64_t* only, std::vector<Entry>& out) {
     bool complete = true;
-    const auto note = [&](Entry e) {
-        if (only && e.hash != *only) return;
-        if (out.size() < kMaxEntries) out.push_back(e);
-        else complete = false;
-    };
-    std::uint64_t last = kNone;               // the last section line
-    bool last_key = false;                    // Wine made a key of it
-    // The next section line, when reading a section through found it (kNone: there is none).
-    bool next_known = true;
+    std::uint64_t last = kNone;  // the last section line
+    bool last_key = false;       // Wine made a key of it
+    // The first section line after `last`, when reading that section through found it.
     std::uint64_t next = c.peek() < 0 ? kNone : c.offset();
     std::string name;
-    std::vector<std::uint64_t> hashes;
-    wine_reg::NameCache cache;
+    std::vector<std::uint64_t> slow;  // the hashes of a name that is not plain
+    PlainNames plain;
     while (c.find('[')) {
         const std::uint64_t at = c.offset();
         bool section = at == next;
-        if (!next_known || at > next) {
+        if (at > next) {
             const Start start = line_start(c, last_key);
             if (start == Start::unknown) {
                 // Read the last section through, as Wine does, to find the line that ends it.
@@ -102,24 +158,28 @@ bool note_sections(int fd, Cursor& c, const std::uint64_t* only, std::vector<Ent
                 std::optional<wine_reg::Value> unused;
                 wine_reg::read_body(body, last_key, nullptr, unused);
                 next = body.peek() < 0 ? kNone : body.offset();
-                next_known = true;
-                section = at == next;
-            } else {
-                section = start == Start::yes;
             }
+            section = start == Start::yes || at == next;
         }
         c.skip();
         if (!section) continue;
-        const auto kind = wine_reg::read_section_name(c, name, hashes, &cache);
-        if (kind == wine_reg::SectionName::key) {
-            // Keys above this one are noted unless the previous name had them already.
-            for (std::size_t d = cache.shared; d + 1 < hashes.size(); ++d) note({hashes[d], at | kBelow});
-            note({hashes.back(), at});
-        } else if (kind == wine_reg::SectionName::above) {
-            for (const std::uint64_t hash : hashes) note({hash, at | kBelow});
+        SectionName kind = SectionName::key;
+        const bool is_plain = plain.read(c);
+        if (!is_plain) {
+            kind = wine_reg::read_section_name(c, name);
+            slow.clear();
+            if (kind != SectionName::none) wine_reg::path_hash(name, &slow);
+        }
+        const std::vector<std::uint64_t>& hashes = is_plain ? plain.hashes() : slow;
+        // The keys above this one, unless the name before had them already, and this one.
+        for (std::size_t d = plain.shared(); d < hashes.size(); ++d) {
+            const bool own = kind == SectionName::key && d + 1 == hashes.size();
+            if (only && hashes[d] != *only) continue;
+            if (out.size() < kMaxEntries) out.push_back({hashes[d], own ? at : at | kBelow});
+            else complete = false;
         }
         last = at;
-        last_key = kind == wine_reg::SectionName::key || kind == wine_reg::SectionName::unlisted;
+        last_key = kind == SectionName::key || kind == SectionName::unlisted;
     }
     return complete;
 }
@@ -213,7 +273,7 @@ struct WineRegistry::State {
     // The sections of the key `path` in file order (none when it has only keys below it); nullopt
     // when the key does not exist. Each noted section is checked by reading its name again.
     std::optional<std::vector<std::uint64_t>> sections(Hive& h, const std::string& path) {
-        const std::uint64_t hash = wine_reg::name_hash(path);
+        const std::uint64_t hash = wine_reg::path_hash(path);
         std::vector<Entry> scanned;
         if (!h.complete) {
             Cursor c(h.fd, 0);
@@ -222,13 +282,12 @@ struct WineRegistry::State {
         bool exists = false;
         std::vector<std::uint64_t> own;
         std::string name;
-        std::vector<std::uint64_t> hashes;
         for (const Entry& e : h.complete ? h.entries : scanned) {
             const bool below = (e.at & kBelow) != 0;
             if (e.hash != hash || (below && exists)) continue;
             Cursor c(h.fd, (e.at & ~kBelow) + 1);
-            const auto kind = wine_reg::read_section_name(c, name, hashes);
-            if (kind != wine_reg::SectionName::key && (kind != wine_reg::SectionName::above || !below)) continue;
+            const SectionName kind = wine_reg::read_section_name(c, name);
+            if (below ? kind == SectionName::none : kind != SectionName::key) continue;
             const bool above = name.size() > path.size() && name[path.size()] == '\\' && name.starts_with(path);
             if (name == path || (below && above)) {
                 exists = true;
