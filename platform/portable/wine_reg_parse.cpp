@@ -42,7 +42,6 @@ char16_t fold(char16_t u) {
     return u;
 }
 
-
 enum class Step { unit, end, line_end };
 
 // One character of an escaped string, as Wine's parse_strW reads it: its UTF-16 units appended to
@@ -135,16 +134,15 @@ bool read_value_name(Cursor& c, std::string& out) {
     return true;
 }
 
-// The C library's strtoul in base 16 from the cursor, its result cut to 32 bits as Wine stores it;
-// `digits` tells whether any was read (when none, nothing is consumed).
-std::uint32_t read_number(Cursor& c, bool& digits) {
+// The C library's strtoul in base 16 from the cursor, its result cut to 32 bits as Wine stores it
+// (0, consuming nothing, when there is no digit).
+std::uint32_t read_number(Cursor& c) {
     std::size_t k = 0;
     while (k < 1024 && is_blank(at(c, k))) ++k;
     const bool negative = at(c, k) == '-';
     if (at(c, k) == '+' || negative) ++k;
     if (at(c, k) == '0' && (at(c, k + 1) | 0x20) == 'x' && hex_value(at(c, k + 2)) >= 0) k += 2;
-    digits = hex_value(at(c, k)) >= 0;
-    if (!digits) return 0;
+    if (hex_value(at(c, k)) < 0) return 0;
     c.skip(k);
     std::uint64_t v = 0;
     bool overflow = false;
@@ -203,9 +201,7 @@ void read_data(Cursor& c, bool wanted, Value& v) {
     if (starts_with(c, "hex:") || starts_with(c, "hex(")) {
         const bool typed = at(c, 3) == '(';
         c.skip(4);
-        v.type = kRegBinary;
-        bool digits = false;
-        if (typed) v.type = read_number(c, digits);
+        v.type = typed ? read_number(c) : kRegBinary;
         ok = !typed || starts_with(c, "):");
         if (ok && typed) c.skip(2);
         ok = ok && read_hex(c, v, keep);
@@ -213,8 +209,7 @@ void read_data(Cursor& c, bool wanted, Value& v) {
         return;
     } else if (starts_with(c, "dword:")) {
         c.skip(6);
-        bool digits = false;
-        const std::uint32_t dw = read_number(c, digits);
+        const std::uint32_t dw = read_number(c);
         v.type = kRegDword;
         for (int i = 0; i < 4; ++i) put(v, static_cast<std::uint8_t>(dw >> (8 * i)), keep);
         ok = true;
@@ -237,29 +232,21 @@ void read_data(Cursor& c, bool wanted, Value& v) {
     if (!ok) v = Value{};  // Wine keeps a malformed value as REG_NONE without data
 }
 
-// The code units of UTF-16LE bytes; an odd last byte is dropped.
-std::u16string units_of(const std::vector<std::uint8_t>& data) {
-    std::u16string units;
-    units.reserve(data.size() / 2);
-    for (std::size_t i = 0; i + 1 < data.size(); i += 2)
-        units += static_cast<char16_t>(data[i] | (data[i + 1] << 8));
-    return units;
-}
-
-// Walks UTF-16 code units as code points; an unpaired surrogate comes back as nullopt.
-template <typename F>
-void for_each_code_point(std::u16string_view units, F f) {
-    for (std::size_t i = 0; i < units.size(); ++i) {
-        const char16_t u = units[i];
-        if (u >= 0xD800 && u <= 0xDBFF && i + 1 < units.size() && units[i + 1] >= 0xDC00 && units[i + 1] <= 0xDFFF) {
-            f(std::optional<char32_t>(0x10000 + ((char32_t(u) - 0xD800) << 10) + (units[i + 1] - 0xDC00)));
-            ++i;
+// The text of UTF-16LE bytes as UTF-8 (an odd last byte dropped), an unpaired surrogate as U+FFFD.
+std::string utf8_of(const std::vector<std::uint8_t>& data) {
+    const auto unit = [&](std::size_t i) { return i + 1 < data.size() ? char32_t(data[i] | data[i + 1] << 8) : 0; };
+    std::string out;
+    for (std::size_t i = 0; i + 1 < data.size(); i += 2) {
+        char32_t u = unit(i);
+        if (u >= 0xD800 && u <= 0xDBFF && unit(i + 2) >= 0xDC00 && unit(i + 2) <= 0xDFFF) {
+            u = 0x10000 + ((u - 0xD800) << 10) + (unit(i + 2) - 0xDC00);
+            i += 2;
         } else if (u >= 0xD800 && u <= 0xDFFF) {
-            f(std::optional<char32_t>());
-        } else {
-            f(std::optional<char32_t>(u));
+            u = 0xFFFD;
         }
+        append_utf8(out, u);
     }
+    return out;
 }
 
 }  // namespace
@@ -422,25 +409,16 @@ void read_body(Cursor& c, bool values, const std::string* name, std::optional<Va
 
 std::vector<std::uint8_t> ansi_data(const Value& value) {
     if (value.type != kRegSz && value.type != kRegExpandSz && value.type != kRegMultiSz) return value.data;
-    const std::u16string units = units_of(value.data);
-    std::vector<std::uint8_t> out;
-    out.reserve(units.size() + 1);
-    for_each_code_point(units, [&](std::optional<char32_t> cp) {
-        const std::uint8_t unknown = '?';
-        out.push_back(cp ? code_point_to_cp1252(*cp).value_or(unknown) : unknown);
-    });
+    const std::string ansi = utf8_to_cp1252_lossy(utf8_of(value.data));
+    std::vector<std::uint8_t> out(ansi.begin(), ansi.end());
     if (out.empty() || out.back() != 0) out.push_back(0);
     return out;
 }
 
 std::optional<std::string> utf8_string(const Value& value) {
     if ((value.type != kRegSz && value.type != kRegExpandSz) || !value.complete()) return std::nullopt;
-    std::u16string units = units_of(value.data);
-    if (const auto nul = units.find(u'\0'); nul != std::u16string::npos) units.resize(nul);
-    std::string out;
-    out.reserve(units.size());
-    for_each_code_point(units, [&](std::optional<char32_t> cp) { append_utf8(out, cp ? *cp : 0xFFFD); });
-    return out;
+    std::string text = utf8_of(value.data);
+    return text.substr(0, text.find('\0'));
 }
 
 }  // namespace aggiorna::portable::wine_reg
