@@ -104,7 +104,8 @@ inline std::uint64_t component_hash(std::uint64_t h, std::string_view bytes) {
     }
     if (i < bytes.size()) {
         std::uint64_t word = 0;
-        for (std::size_t k = i; k < bytes.size(); ++k) word |= std::uint64_t{static_cast<unsigned char>(bytes[k])} << 8 * (k - i);
+        for (std::size_t k = i; k < bytes.size(); ++k)
+            word |= std::uint64_t{static_cast<unsigned char>(bytes[k])} << 8 * (k - i);
         mix(word);
     }
     return h;

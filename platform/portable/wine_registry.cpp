@@ -131,8 +131,9 @@ public:
     std::size_t shared() const { return shared_; }
 
 private:
-    std::string raw_;                           // the previous name
-    std::vector<std::uint64_t> ends_, hashes_;  // for each of its keys: where the separator after it ends in raw_, its hash
+    std::string raw_;  // the previous name
+    // For each of its keys: where the separator after it ends in raw_, and its hash.
+    std::vector<std::uint64_t> ends_, hashes_;
     std::size_t shared_ = 0;
 };
 
