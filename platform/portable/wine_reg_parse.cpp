@@ -381,8 +381,12 @@ SectionName read_section_name(Cursor& c, std::string& out) {
                 return out.empty() ? SectionName::none : SectionName::above;
             } else if (units > 0 && !full) {
                 full = out.size() > kMaxPath;
-                out.resize(full ? start : out.size());
-                if (!full) out += '\\', start = out.size();
+                if (full) {
+                    out.resize(start);
+                } else {
+                    out += '\\';
+                    start = out.size();
+                }
             }
             if (u == u'\\') units = 0;
         }
@@ -405,7 +409,6 @@ void read_body(Cursor& c, bool values, const std::string* name, std::optional<Va
         read_data(c, wanted, wanted ? *found : scratch);
     }
 }
-
 
 std::vector<std::uint8_t> ansi_data(const Value& value) {
     if (value.type != kRegSz && value.type != kRegExpandSz && value.type != kRegMultiSz) return value.data;
