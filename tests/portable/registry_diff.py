@@ -30,6 +30,28 @@ WINESERVER = "/usr/lib/wine/wineserver64"
 # - It prints a REG_DWORD as its first four bytes whatever its size, so no other data is written
 #   as hex(4).
 
+# Byte sequences that are not UTF-8 (a stray continuation byte, overlong forms, encoded surrogates,
+# code points past U+10FFFF, bytes that never start a character, sequences cut short). The
+# generator writes each as private-use characters that file_bytes() turns into the raw bytes; the
+# names asked for are those without them.
+INVALID_UTF8 = [b"\x80", b"\xbf", b"\xc0\x80", b"\xc1\xbf", b"\xe0\x80\x80", b"\xe0\x9f\xbf",
+                b"\xed\xa0\x80", b"\xed\xbf\xbf", b"\xf0\x8f\xbf\xbf", b"\xf4\x90\x80\x80", b"\xf5\x80",
+                b"\xfe", b"\xff", b"\xc3", b"\xe2\x82", b"\xf0\x9f\x98"]
+RAW_BASE = 0xF700
+
+
+def raw(seq):
+    return "".join(chr(RAW_BASE + b) for b in seq)
+
+
+def file_bytes(text):
+    """The text as UTF-8, the private-use stand-ins of raw bytes written as those bytes."""
+    out = text.encode("utf-8", "surrogatepass")
+    for b in range(0x80, 0x100):
+        out = out.replace(chr(RAW_BASE + b).encode("utf-8"), bytes([b]))
+    return out
+
+
 LETTERS = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789 !#$%&'()+,-.;=@^_`{}~[]"
 WIDE = "àèéìòùÀÈÉÌÒÙçÇñÑäÄöÖüÜßαβγΑΒΓжзиЖЗИāĀčČ€"
 
@@ -90,17 +112,22 @@ class Gen:
                 out.append({9: "\\t", 10: "\\n", 13: "\\r"}.get(u, "\\x%04x" % u))
             elif u > 127 or (self.r.random() < 0.1 and ch.isalnum()):
                 if self.r.random() < 0.5 and u > 127:
-                    out.append(ch)  # raw UTF-8
+                    # raw UTF-8, now and then after the start of a character cut short
+                    out.append(raw(self.r.choice([b"\xc3", b"\xe2\x82"])) * (self.r.random() < 0.1) + ch)
                 elif hexdigit_next or self.r.random() < 0.3:
                     out.append("\\x%04x" % u)
                 else:
                     out.append("\\x%x" % u)
+            elif self.r.random() < 0.03:
+                out.append(raw(self.r.choice(INVALID_UTF8)) + ch)
             elif ch in "abefnrtv" and self.r.random() < 0.1:
                 out.append(ch)
             elif self.r.random() < 0.05 and ch.isalpha() and ch not in "abefnrtvx":
                 out.append("\\" + ch)  # an escaped character that stands for itself
             else:
                 out.append(ch)
+        if self.r.random() < 0.05:
+            out.append(raw(self.r.choice(INVALID_UTF8)))  # just before the closing quote or bracket
         return "".join(out)
 
     def blanks(self):
@@ -273,9 +300,12 @@ def run_wine(prefix, args, log):
 
 def one_seed(seed, prefix, pristine, reader, work):
     text, wanted, names = Gen(seed).generate()
-    shutil.copyfile(pristine, os.path.join(prefix, "system.reg"))
-    with open(os.path.join(prefix, "system.reg"), "ab") as f:
-        f.write(text.encode("utf-8", "surrogatepass"))
+    # The file both read; copied into the prefix before each start of Wine's server, which saves
+    # its registry over the prefix's file when it ends.
+    shutil.copyfile(pristine, os.path.join(work, "system.reg"))
+    with open(os.path.join(work, "system.reg"), "ab") as f:
+        f.write(file_bytes(text))
+    shutil.copyfile(os.path.join(work, "system.reg"), os.path.join(prefix, "system.reg"))
     g = random.Random(seed * 7919)
     questions, paths = [], set()
     for path in wanted:
@@ -289,17 +319,24 @@ def one_seed(seed, prefix, pristine, reader, work):
             questions.append(("V", asked, "" if nm == "@" else nm))
     ours = reader_answers(reader, prefix, questions, work)
 
-    # Wine loads the same file at its server's start and exports what it holds.
-    export = os.path.join(work, "export.reg")
-    if os.path.exists(export):
-        os.remove(export)
-    run_wine(prefix, [WINESERVER, "-p"], os.path.join(work, "server.log"))
-    rc = run_wine(prefix, [WINE, "reg", "export", "HKLM\\" + ROOT + "\\S%d" % seed, export, "/reg:64", "/y"],
-                  os.path.join(work, "export.log"))
-    run_wine(prefix, [WINESERVER, "-k"], os.path.join(work, "kill.log"))
-    run_wine(prefix, [WINESERVER, "-w"], os.path.join(work, "wait.log"))
-    if rc != 0 or not os.path.exists(export):
-        return ["reg export failed (status %d), see %s" % (rc, os.path.join(work, "export.log"))]
+    # Wine loads the same file at its server's start and exports what it holds. Once in some
+    # hundreds of seeds the export fails and the same seed passes when run again: a second try
+    # tells such a passing failure from a file Wine cannot export.
+    export, log = os.path.join(work, "export.reg"), os.path.join(work, "export.log")
+    for _ in range(2):
+        if os.path.exists(export):
+            os.remove(export)
+        shutil.copyfile(os.path.join(work, "system.reg"), os.path.join(prefix, "system.reg"))
+        run_wine(prefix, [WINESERVER, "-p"], os.path.join(work, "server.log"))
+        rc = run_wine(prefix, [WINE, "reg", "export", "HKLM\\" + ROOT + "\\S%d" % seed, export, "/reg:64", "/y"],
+                      log)
+        run_wine(prefix, [WINESERVER, "-k"], os.path.join(work, "kill.log"))
+        run_wine(prefix, [WINESERVER, "-w"], os.path.join(work, "wait.log"))
+        if rc == 0 and os.path.exists(export):
+            break
+    else:
+        with open(log, errors="replace") as f:
+            return ["reg export failed twice (status %d): %s" % (rc, f.read()[:300].strip())]
     wine = parse_export(export)
 
     differences = []
@@ -314,8 +351,8 @@ def one_seed(seed, prefix, pristine, reader, work):
             if mine != theirs:
                 differences.append("value %r in %r: reader %s, Wine %s" % (q[2], q[1], mine, theirs))
     if differences:
-        with open(os.path.join(work, "failed-%d.reg" % seed), "w", encoding="utf-8", errors="surrogatepass") as f:
-            f.write(text)
+        with open(os.path.join(work, "failed-%d.reg" % seed), "wb") as f:
+            f.write(file_bytes(text))
     return differences
 
 
