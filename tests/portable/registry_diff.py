@@ -132,17 +132,22 @@ class Gen:
         return "".join(out)
 
     def blanks(self):
-        return self.r.choice(["", "", "", " ", "\t", "  \t "])
+        """Blanks as the C library's isspace() knows them, a lone CR among them."""
+        return self.r.choice(["", "", "", " ", "\t", "  \t ", "\r", " \v\f "])
 
     def hexlist(self, data, continued):
-        parts = ["%02x" % b for b in data]
+        # Now and then blanks around the commas, a byte in capitals or with a leading zero, and
+        # blanks before the "\\" of a continued line.
+        spaced = self.r.random() < 0.2
+        comma = lambda: self.blanks() + "," + self.blanks() if spaced else ","
+        parts = [self.r.choice(["%02x", "%02x", "%02x", "%02X", "%03x"]) % b if spaced else "%02x" % b for b in data]
         lines, line = [], []
         for p in parts:
             line.append(p)
             if continued and len(line) >= self.r.randint(1, 20):
-                lines.append(",".join(line) + ",")
+                lines.append("".join(x + comma() for x in line) + (self.blanks() if spaced else ""))
                 line = []
-        lines.append(",".join(line))
+        lines.append("".join(x + (comma() if i + 1 < len(line) else "") for i, x in enumerate(line)))
         sep = "\\\n" + self.r.choice(["  ", "", "\t", "    "])
         return sep.join(lines)
 
