@@ -18,16 +18,17 @@ namespace {
 
 using wine_reg::Cursor;
 using wine_reg::SectionName;
-constexpr std::uint64_t kBelow = std::uint64_t{1} << 63;
 constexpr std::uint64_t kNone = ~std::uint64_t{0};
-// 8 MiB of notes at most; in a file with more sections, each lookup reads the file through.
+// 4 MiB of notes at most; in a file with more sections, each lookup reads the file through.
 constexpr std::size_t kMaxEntries = std::size_t{1} << 19;
 
-// A section noted under the hash of a key's path: the offset of its '[', with kBelow when the
-// section is that of a key below that key.
-struct Entry {
-    std::uint64_t hash, at;
-};
+// A section noted under the hash of a key's path, in one word: the offset of its '[' in the low
+// bits, kBelow when the section is that of a key below that key, and the hash's top bits above.
+// Eight bytes a note keep the pages a large file's notes touch few.
+// A section that starts more than 1 TiB into a file is not found.
+using Entry = std::uint64_t;
+constexpr std::uint64_t kBelow = std::uint64_t{1} << 40, kOffset = kBelow - 1, kHashBits = ~(2 * kBelow - 1);
+constexpr bool same_hash(Entry e, std::uint64_t hash) { return ((e ^ hash) & kHashBits) == 0; }
 
 // What tells one version of a file from another: Wine saves by renaming a new file over the old
 // one, and an editor that writes in place changes the size or the times.
@@ -175,8 +176,9 @@ bool note_sections(int fd, Cursor& c, const std::uint64_t* only, std::vector<Ent
         // The keys above this one, unless the name before had them already, and this one.
         for (std::size_t d = plain.shared(); d < hashes.size(); ++d) {
             const bool own = kind == SectionName::key && d + 1 == hashes.size();
-            if (only && hashes[d] != *only) continue;
-            if (out.size() < kMaxEntries) out.push_back({hashes[d], own ? at : at | kBelow});
+            if (only && !same_hash(hashes[d], *only)) continue;
+            if (out.size() < kMaxEntries && at <= kOffset)
+                out.push_back((hashes[d] & kHashBits) | (own ? at : at | kBelow));
             else complete = false;
         }
         last = at;
@@ -283,16 +285,16 @@ struct WineRegistry::State {
         bool exists = false;
         std::vector<std::uint64_t> own;
         std::string name;
-        for (const Entry& e : h.complete ? h.entries : scanned) {
-            const bool below = (e.at & kBelow) != 0;
-            if (e.hash != hash || (below && exists)) continue;
-            Cursor c(h.fd, (e.at & ~kBelow) + 1);
+        for (const Entry e : h.complete ? h.entries : scanned) {
+            const bool below = (e & kBelow) != 0;
+            if (!same_hash(e, hash) || (below && exists)) continue;
+            Cursor c(h.fd, (e & kOffset) + 1);
             const SectionName kind = wine_reg::read_section_name(c, name);
             if (below ? kind == SectionName::none : kind != SectionName::key) continue;
             const bool above = name.size() > path.size() && name[path.size()] == '\\' && name.starts_with(path);
             if (name == path || (below && above)) {
                 exists = true;
-                if (!below) own.push_back(e.at);
+                if (!below) own.push_back(e & kOffset);
             }
         }
         if (!exists) return std::nullopt;

@@ -286,6 +286,40 @@ TEST_F(WineRegistryTest, KeysWithoutSectionExistThroughTheirSubkeys) {
     EXPECT_EQ(reg.open_key_count(), 0u);
 }
 
+// Keys are noted under a part of a hash of their path: two names whose hashes share their top 32
+// bits must still be told apart by the name itself, whichever of them has a section.
+TEST_F(WineRegistryTest, KeysWhoseHashesMeetAreToldApart) {
+    std::map<std::uint32_t, std::string> seen;
+    std::string a, b;
+    for (int i = 0; b.empty(); ++i) {
+        const std::string name = "K" + std::to_string(i * 2654435761u);  // spread: found in a few ms
+        const auto top = static_cast<std::uint32_t>(wine_reg::path_hash(wine_reg::canonical_path(name)) >> 32);
+        if (const auto [it, added] = seen.emplace(top, name); !added) std::tie(a, b) = std::pair(it->second, name);
+    }
+    struct Case {
+        std::string file, present, absent;
+    };
+    const Case cases[] = {
+        {"[" + a + "] 1\n\"v\"=\"A\"\n", a, b},
+        {"[" + b + "] 1\n\"v\"=\"A\"\n", b, a},
+        {"[" + a + "\\\\Sub] 1\n\"v\"=\"S\"\n", a, b},
+        {"[" + b + "\\\\Sub] 1\n\"v\"=\"S\"\n", b, a},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.file);
+        write_system("\n" + c.file);
+        WineRegistry reg(prefix_);
+        const RegKey present = reg.open_key(kHkeyLocalMachine, c.present, 0x3F);
+        EXPECT_NE(present, 0u);
+        EXPECT_EQ(reg.open_key(kHkeyLocalMachine, c.absent, 0x3F), 0u);
+        EXPECT_EQ(reg.open_key(kHkeyLocalMachine, c.absent + "\\Sub", 0x3F), 0u);
+        reg.close_key(present);
+    }
+    write_system("\n[" + a + "] 1\n\"v\"=\"A\"\n\n[" + b + "] 1\n\"v\"=\"B\"\n");
+    EXPECT_EQ(read(a, "v"), "A\0"s);
+    EXPECT_EQ(read(b, "v"), "B\0"s);
+}
+
 TEST_F(WineRegistryTest, SectionsNeedNotBeInOrder) {
     // As a hand-edited file may be: a key's sections before and after those of other keys.
     write_system("\n[Software\\\\Microsoft\\\\App Paths\\\\q.exe] 1\n@=\"C:\\\\Q\\\\q.exe\"\n"
