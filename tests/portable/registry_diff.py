@@ -228,9 +228,10 @@ class Gen:
             if self.r.random() < 0.03 and not re.search(r"=\s*hex\((0x)?[127]\)", line):
                 cut = self.r.randint(0, len(line))
                 lines[i] = line[:cut] + "\x00" + line[cut:]
-        text = "".join(line + self.r.choice(["\n"] * 9 + ["\r\n"]) for line in lines)
+        line_end = lambda: self.r.choice(["\n"] * 9 + ["\r\n"])
+        text = "".join(line + line_end() for line in lines)
         parts = text.split("\\\n")  # continued hex values
-        text = parts[0] + "".join("\\" + self.r.choice(["\n"] * 9 + ["\r\n"]) + part for part in parts[1:])
+        text = parts[0] + "".join("\\" + line_end() + part for part in parts[1:])
         return text, wanted, value_names + ["pad"]
 
 

@@ -11,6 +11,7 @@
 #include <map>
 #include <random>
 #include <set>
+#include <tuple>
 #include <vector>
 
 namespace aggiorna::portable {
