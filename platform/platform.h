@@ -14,6 +14,8 @@
 #include <stdexcept>
 #include <string>
 #include <string_view>
+#include <utility>
+#include <vector>
 
 namespace aggiorna {
 
@@ -38,13 +40,19 @@ inline constexpr int cannot_create_object = 429;
 // (the OS call, its native error and the path) kept for tests and diagnostics only.
 class Error : public std::runtime_error {
 public:
-    explicit Error(int code, const std::string& detail = {})
+    explicit Error(int code, const std::string& detail = {}, std::vector<std::string> holders = {})
         : std::runtime_error(detail.empty() ? "run-time error " + std::to_string(code) : detail),
-          code_(code) {}
+          code_(code),
+          holders_(std::move(holders)) {}
     int code() const noexcept { return code_; }
+    // With code 75 from a copy: the programs that hold the file, as the system names them for
+    // the user, when none of them runs from the host's folder (a backup or sync program, a
+    // scanner, a preview). Empty when the host holds the file or nobody could be named.
+    const std::vector<std::string>& holders() const noexcept { return holders_; }
 
 private:
     int code_;
+    std::vector<std::string> holders_;
 };
 
 // ---------------------------------------------------------------------------------------------
@@ -128,9 +136,20 @@ public:
     virtual ~FileSystem() = default;
     // Copies the whole of `source` to `destination`, creating it or replacing it in one step: the
     // destination is never seen partly written, and no temporary file is left behind on failure.
+    // A replaced destination keeps its permissions and its hidden and system attributes.
     // Throws Error: 53 source missing, 76 folder missing, 70 access denied, 61 disk full,
-    // 75 destination held open by another program (the host running).
+    // 75 destination held open by another program (the host running; Error::holders names the
+    // programs when they are others).
     virtual void copy_file(const std::string& source, const std::string& destination) = 0;
+    // Where the user has a virtual copy of `path` (UAC file virtualization: a host that runs
+    // virtualized reads that copy instead), replaces it with `path` itself, as copy_file does.
+    // Nothing to do where there is none, or when this run is itself virtualized. Throws as
+    // copy_file.
+    virtual void refresh_virtual_copy(const std::string& path) = 0;
+    // Whether a host installed in `folder` would not see what this run writes there: this run is
+    // virtualized (its writes to the folder land in the user's VirtualStore) while a program file
+    // of the folder is set to run as administrator, and so reads the real files. Never throws.
+    virtual bool host_runs_elevated(const std::string& folder) = 0;
     // The file's attribute bits (file_attribute::*), or nullopt when nothing of that name exists
     // (a missing folder on the way included).
     virtual std::optional<std::uint32_t> attributes(const std::string& path) = 0;

@@ -65,6 +65,10 @@ public:
     // error. Stale temporary files (not locked by a live writer) in the destination folder are
     // removed first.
     void copy_file(const std::string& source, const std::string& destination) override;
+    // Wine virtualizes nothing: no run has a virtual copy to refresh, nor writes beside the files
+    // a host reads.
+    void refresh_virtual_copy(const std::string&) override {}
+    bool host_runs_elevated(const std::string&) override { return false; }
     // Directory for a folder, archive for a file, readonly when the user may not write it or a
     // file has no write bit, hidden for a name starting with "." or when Wine's user.DOSATTRIB
     // says so, system from user.DOSATTRIB too.

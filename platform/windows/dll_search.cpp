@@ -4,6 +4,8 @@
 
 #include <vector>
 
+#include "platform/windows/paths.h"
+
 namespace aggiorna::windows {
 namespace {
 
@@ -40,14 +42,6 @@ std::wstring unquoted(const std::wstring& text) {
     }
     const std::size_t last = text.find_last_not_of(L" \t");
     return text.substr(first, last - first + 1);
-}
-
-std::wstring folder_of(const std::wstring& path) {
-    const std::size_t separator = path.find_last_of(L"\\/");
-    if (separator == std::wstring::npos) return {};
-    // "C:\server.dll" lies in the root "C:\", not in "C:" (the current folder of drive C:).
-    if (separator == 2 && path[1] == L':') return path.substr(0, 3);
-    return path.substr(0, separator);
 }
 
 }  // namespace

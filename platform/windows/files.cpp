@@ -5,10 +5,12 @@
 #include <cstddef>
 #include <cstdio>
 #include <cstring>
+#include <cwchar>
 #include <random>
 #include <vector>
 
 #include "platform/windows/handles.h"
+#include "platform/windows/paths.h"
 #include "platform/windows/text.h"
 #include "platform/windows/win.h"
 
@@ -68,11 +70,29 @@ bool held_by_another_program(DWORD error) {
     return error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION;
 }
 
+// The destination of one copy, and what its failures are told with.
+struct Destination {
+    const std::string& path;
+    std::wstring wide;
+    std::wstring host_folder;  // where the host's program files are: the holders that count
+    const SystemQueries& system;
+
+    // Held open by another program past the wait: 75, naming the holders when none of them is
+    // the host.
+    [[noreturn]] void fail_held(std::string_view call, DWORD error) const {
+        throw Error(code::path_file_access, native_detail(call, error, path),
+                    other_holders(system.holders(wide), host_folder));
+    }
+};
+
 // The destination may be replaced: it is missing, or no other program holds it (75 when one
 // does after the retries), and it is not read-only (70: Windows refuses to replace a read-only
 // file, Wine replaces it, so both refuse it here).
-void check_destination(const std::wstring& wide, const std::string& destination) {
+void check_destination(const Destination& to) {
+    const std::wstring& wide = to.wide;
+    const std::string& destination = to.path;
     const DWORD error = with_retries([&] { return open_exclusively(wide); });
+    if (held_by_another_program(error)) to.fail_held("CreateFileW (destination)", error);
     if (error != ERROR_SUCCESS && error != ERROR_FILE_NOT_FOUND) {
         fail("CreateFileW (destination)", error, destination);
     }
@@ -144,15 +164,16 @@ bool set_delete_mark(HANDLE file, bool delete_on_close) {
                                       sizeof disposition) != 0;
 }
 
-// The temporary copy, open with DELETE access and no sharing. It is marked for deletion as soon
-// as it exists, so that Windows removes it when its handle closes: on any failure, and when the
-// process is killed in the middle of the copy. Where the file system refuses the mark, it is
-// deleted by name after the handle is closed. Only keep() lets it live on, under its new name.
+// The temporary copy, open with DELETE access and no sharing. Where the volume keeps the mark
+// reliably, it is marked for deletion as soon as it exists, so that Windows removes it when its
+// handle closes: on any failure, and when the process is killed in the middle of the copy.
+// Elsewhere, or where the file system refuses the mark, it is deleted by name after the handle
+// is closed. Only a successful replace() lets it live on, under its new name.
 class TemporaryFile {
 public:
-    TemporaryFile(ScopedHandle handle, std::wstring path)
+    TemporaryFile(ScopedHandle handle, std::wstring path, bool use_mark)
         : handle_(std::move(handle)), path_(std::move(path)) {
-        marked_ = set_delete_mark(handle_.get(), true);
+        marked_ = use_mark && set_delete_mark(handle_.get(), true);
     }
     TemporaryFile(const TemporaryFile&) = delete;
     TemporaryFile& operator=(const TemporaryFile&) = delete;
@@ -196,18 +217,20 @@ private:
     bool kept_ = false;
 };
 
-// Creates the temporary file beside the destination under a fresh name.
-TemporaryFile create_temporary(const std::string& destination) {
+// Creates the temporary file beside the destination under a fresh name, with the rights to give
+// it the replaced file's DACL.
+TemporaryFile create_temporary(const std::string& destination, const SystemQueries& system) {
     const std::string folder = folder_of(destination);
     const std::string name = name_of(destination);
+    const bool use_mark = system.delete_mark_reliable(wide_path(folder));
     std::string path;
     DWORD error = ERROR_FILE_EXISTS;
     for (int attempt = 0; attempt < 16; ++attempt) {
         path = folder + temporary_name(name, random_number());
         const std::wstring wide = api_path(wide_path(path));
-        ScopedHandle handle(CreateFileW(wide.c_str(), GENERIC_WRITE | DELETE, 0, nullptr,
+        ScopedHandle handle(CreateFileW(wide.c_str(), GENERIC_WRITE | DELETE | WRITE_DAC, 0, nullptr,
                                         CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
-        if (handle.valid()) return TemporaryFile(std::move(handle), wide);
+        if (handle.valid()) return TemporaryFile(std::move(handle), wide, use_mark);
         error = GetLastError();
         if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS) break;
     }
@@ -302,12 +325,93 @@ bool is_temporary_name(std::string_view name) {
            middle.find('-', dash + 1) == std::string_view::npos;
 }
 
+bool delete_mark_reliable(unsigned drive_type, std::wstring_view file_system) {
+    switch (drive_type) {
+        case DRIVE_FIXED:
+        case DRIVE_REMOVABLE:
+        case DRIVE_CDROM:
+        case DRIVE_RAMDISK:
+            break;
+        default:  // DRIVE_REMOTE, and a volume Windows cannot tell
+            return false;
+    }
+    for (const std::wstring_view own : {L"NTFS", L"ReFS", L"FAT", L"FAT32", L"exFAT"}) {
+        if (CompareStringOrdinal(file_system.data(), static_cast<int>(file_system.size()), own.data(),
+                                 static_cast<int>(own.size()), TRUE) == CSTR_EQUAL) {
+            return true;
+        }
+    }
+    return false;
+}
+
+bool volume_keeps_delete_mark(const std::wstring& folder) {
+    std::wstring root(MAX_PATH + 1, L'\0');
+    if (!GetVolumePathNameW(api_path(folder).c_str(), root.data(), static_cast<DWORD>(root.size()))) {
+        return false;
+    }
+    root.resize(std::wcslen(root.c_str()));
+    wchar_t file_system[MAX_PATH + 1] = {};
+    if (!GetVolumeInformationW(root.c_str(), nullptr, 0, nullptr, nullptr, nullptr, file_system,
+                               MAX_PATH + 1)) {
+        return false;
+    }
+    return delete_mark_reliable(GetDriveTypeW(root.c_str()), file_system);
+}
+
+DWORD set_file_dacl(HANDLE file, PACL dacl, bool protect) {
+    const SECURITY_INFORMATION what =
+        DACL_SECURITY_INFORMATION |
+        (protect ? PROTECTED_DACL_SECURITY_INFORMATION : UNPROTECTED_DACL_SECURITY_INFORMATION);
+    return SetSecurityInfo(file, SE_FILE_OBJECT, what, nullptr, nullptr, dacl, nullptr);
+}
+
 namespace {
 
-// One copy: see WindowsFileSystem::copy_file.
-void replace_file(const std::string& source, const std::string& destination) {
+// Installers of old programs often give users write access to the data files themselves, and
+// some keep them hidden: the new file, which the folder alone would give only the inherited
+// permissions, takes the replaced file's own DACL and its hidden and system attributes. A DACL
+// the user may not read stays the folder's; one read and not given is a failed copy.
+void keep_security_and_attributes(HANDLE temporary, const Destination& to) {
+    const std::wstring named = api_path(to.wide);
+    const DWORD attributes = GetFileAttributesW(named.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES) return;  // nothing is replaced
+    const DWORD kept = attributes & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM);
+    if (kept != 0) {
+        FILE_BASIC_INFO basic = {};  // times left as they are
+        basic.FileAttributes = kept | FILE_ATTRIBUTE_ARCHIVE;
+        if (!SetFileInformationByHandle(temporary, FileBasicInfo, &basic, sizeof basic)) {
+            fail_not_destination("SetFileInformationByHandle (attributes)", GetLastError(), to.path);
+        }
+    }
+    DWORD volume_flags = 0;
+    if (!GetVolumeInformationByHandleW(temporary, nullptr, 0, nullptr, nullptr, &volume_flags, nullptr, 0) ||
+        (volume_flags & FILE_PERSISTENT_ACLS) == 0) {
+        return;
+    }
+    const ScopedHandle old(CreateFileW(named.c_str(), READ_CONTROL,
+                                       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                       OPEN_EXISTING, 0, nullptr));
+    PACL dacl = nullptr;
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    if (!old.valid() || GetSecurityInfo(old.get(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr,
+                                        nullptr, &dacl, nullptr, &descriptor) != ERROR_SUCCESS) {
+        return;
+    }
+    SECURITY_DESCRIPTOR_CONTROL control = 0;
+    DWORD revision = 0;
+    GetSecurityDescriptorControl(descriptor, &control, &revision);
+    const DWORD error = to.system.set_dacl(temporary, dacl, (control & SE_DACL_PROTECTED) != 0);
+    LocalFree(descriptor);
+    if (error != ERROR_SUCCESS) fail_not_destination("SetSecurityInfo (temporary)", error, to.path);
+}
+
+// One copy: see WindowsFileSystem::copy_file. `host_folder` is the folder of the host whose file
+// is replaced (the destination's, or the real one of a virtual copy).
+void replace_file(const std::string& source, const std::string& destination,
+                  const std::wstring& host_folder, const SystemQueries& system) {
     const std::wstring wide_source = wide_path(source);
-    const std::wstring wide_destination = wide_path(destination);
+    const Destination to{destination, wide_path(destination), host_folder, system};
+    const std::wstring& wide_destination = to.wide;
 
     ScopedHandle input(CreateFileW(wide_source.c_str(), GENERIC_READ,
                                    FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
@@ -318,12 +422,12 @@ void replace_file(const std::string& source, const std::string& destination) {
 
     // Checked before the copy as well as before the replace, so that a running host does not
     // cost a whole copy first.
-    check_destination(wide_destination, destination);
+    check_destination(to);
     remove_stale_temporaries(folder_of(destination));
 
     // The temporary file sits in the destination's folder, so the replace is a rename on one
     // volume.
-    TemporaryFile temporary = create_temporary(destination);
+    TemporaryFile temporary = create_temporary(destination, system);
     std::vector<std::uint8_t> buffer(1u << 16);
     for (;;) {
         DWORD got = 0;
@@ -339,22 +443,24 @@ void replace_file(const std::string& source, const std::string& destination) {
         if (put != got) fail_not_destination("WriteFile (temporary)", ERROR_DISK_FULL, destination);
     }
     input.close();
+    keep_security_and_attributes(temporary.get(), to);
     if (have_time) SetFileTime(temporary.get(), nullptr, nullptr, &written);
     if (!FlushFileBuffers(temporary.get())) {
         fail_not_destination("FlushFileBuffers (temporary)", GetLastError(), destination);
     }
 
-    check_destination(wide_destination, destination);
+    check_destination(to);
     // Windows refuses the replace with access denied while any handle is open on the
     // destination, whatever that handle shares, and for a moment after a brief holder let go.
     const DWORD error = with_retries([&] { return temporary.replace(wide_destination); });
     if (error == ERROR_SUCCESS) return;
     // ERROR_USER_MAPPED_FILE, a destination mapped by another program, is 75 as well.
+    if (file_error_code(error) == code::path_file_access) to.fail_held("SetFileInformationByHandle (rename)", error);
     if (!may_pass(error)) fail("SetFileInformationByHandle (rename)", error, destination);
     // Held open by another program (75), or refused for another reason (70).
     const DWORD now = open_exclusively(wide_destination);
-    fail("SetFileInformationByHandle (rename)",
-         held_by_another_program(now) ? now : ERROR_ACCESS_DENIED, destination);
+    if (held_by_another_program(now)) to.fail_held("SetFileInformationByHandle (rename)", now);
+    fail("SetFileInformationByHandle (rename)", ERROR_ACCESS_DENIED, destination);
 }
 
 std::optional<std::uint32_t> attributes_of(const std::string& path) {
@@ -371,20 +477,40 @@ std::optional<std::uint32_t> attributes_of(const std::string& path) {
 
 }  // namespace
 
-WindowsFileSystem::WindowsFileSystem() : store_(system_virtual_store()) {}
+WindowsFileSystem::WindowsFileSystem() = default;
 
-WindowsFileSystem::WindowsFileSystem(VirtualStore store) : store_(std::move(store)) {}
+WindowsFileSystem::WindowsFileSystem(VirtualStore store) { system_.store = std::move(store); }
+
+WindowsFileSystem::WindowsFileSystem(SystemQueries system) : system_(std::move(system)) {}
 
 std::optional<std::string> WindowsFileSystem::existing_virtual_copy(const std::string& path) const {
-    auto copy = virtual_copy_path(store_, path);
+    // A virtualized run is redirected by Windows itself.
+    if (system_.store.virtualized) return std::nullopt;
+    auto copy = virtual_copy_path(system_.store, path);
     if (copy && !attributes_of(*copy)) copy.reset();
     return copy;
 }
 
 void WindowsFileSystem::copy_file(const std::string& source, const std::string& destination) {
     const auto virtual_copy = existing_virtual_copy(destination);
-    replace_file(source, destination);
-    if (virtual_copy) replace_file(source, *virtual_copy);
+    const std::wstring host_folder = windows::folder_of(wide_path(destination));
+    replace_file(source, destination, host_folder, system_);
+    if (virtual_copy) replace_file(source, *virtual_copy, host_folder, system_);
+}
+
+void WindowsFileSystem::refresh_virtual_copy(const std::string& path) {
+    if (const auto virtual_copy = existing_virtual_copy(path)) {
+        replace_file(path, *virtual_copy, windows::folder_of(wide_path(path)), system_);
+    }
+}
+
+bool WindowsFileSystem::host_runs_elevated(const std::string& folder) {
+    try {
+        return system_.store.virtualized && in_protected_folder(system_.store, folder) &&
+               system_.runs_as_administrator(folder);
+    } catch (...) {
+        return false;
+    }
 }
 
 std::optional<std::uint32_t> WindowsFileSystem::attributes(const std::string& path) {

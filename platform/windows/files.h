@@ -2,11 +2,16 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "platform/platform.h"
+#include "platform/windows/restart_manager.h"
+#include "platform/windows/run_as_administrator.h"
 #include "platform/windows/virtual_store.h"
+#include "platform/windows/win.h"
 
 namespace aggiorna::windows {
 
@@ -23,13 +28,40 @@ std::string temporary_name(const std::string& destination_name, unsigned number)
 // of earlier versions (".~AggiornaArchivio-<pid>-<n>.tmp").
 bool is_temporary_name(std::string_view name);
 
+// Whether a volume keeps the delete-on-close mark of a file as documented, so that a mark set and
+// cleared again through the handle leaves the file in place: a local disk (fixed, removable,
+// optical, RAM disk) with one of Windows' own file systems. Network shares and other file-system
+// drivers may refuse the mark or ignore its clearing, and then delete the new file on close.
+bool delete_mark_reliable(unsigned drive_type, std::wstring_view file_system);
+// The same for the volume that holds `folder`, asked of Windows.
+bool volume_keeps_delete_mark(const std::wstring& folder);
+// SetSecurityInfo of a DACL on a file open with WRITE_DAC: protected from the folder's
+// inheritance, or taking it as the folder passes it on. Returns the Windows error.
+DWORD set_file_dacl(HANDLE file, PACL dacl, bool protect);
+
+// What a copy asks of Windows beyond the file calls, in one place: these are the answers that
+// Wine does not give as Windows does, so a test can give them instead.
+struct SystemQueries {
+    VirtualStore store = system_virtual_store();
+    // The programs that hold a file open.
+    std::function<std::vector<Holder>(const std::wstring& path)> holders = restart_manager_holders;
+    // Whether the delete-on-close mark may be used for a temporary in a folder.
+    std::function<bool(const std::wstring& folder)> delete_mark_reliable = volume_keeps_delete_mark;
+    // Gives the temporary the replaced file's DACL.
+    std::function<DWORD(HANDLE file, PACL dacl, bool protect)> set_dacl = set_file_dacl;
+    // Whether a program file of a host's folder is set to run as administrator.
+    std::function<bool(const std::string& folder)> runs_as_administrator =
+        folder_has_program_run_as_administrator;
+};
+
 // Paths are UTF-8 Windows paths and reach Windows through the wide-character calls only.
 class WindowsFileSystem final : public FileSystem {
 public:
-    // Looks after this process's VirtualStore (system_virtual_store).
+    // Asks Windows itself, and looks after this process's VirtualStore.
     WindowsFileSystem();
     // Looks after `store` instead: the tests' own folders.
     explicit WindowsFileSystem(VirtualStore store);
+    explicit WindowsFileSystem(SystemQueries system);
 
     // Copies into a temporary file in the destination's folder (temporary_name), marked for
     // deletion while it is written so that no failure and no kill leaves it behind, flushes it,
@@ -39,9 +71,18 @@ public:
     // and at the replace. A failure on the source or on the temporary is never 75 (a sharing
     // violation there is 70). Temporary files left by cut-off runs, and not held by a running
     // copy, are removed from the folder first. The destination takes the source's last-write
-    // time. Where the user has a virtual copy of the destination (a host that runs virtualized
-    // reads that one), it is replaced too, the same way.
+    // time, and a replaced one keeps its DACL (where the volume keeps DACLs) and its hidden and
+    // system attributes. Where the user has a virtual copy of the destination (a host that runs
+    // virtualized reads that one), it is replaced too, the same way. On a volume that does not
+    // keep the delete-on-close mark reliably the temporary is removed by name instead; only a
+    // kill leaves it, for the next copy there to remove. A destination still held after the
+    // wait is 75: with the names of the holders (Restart Manager) when none of them runs from
+    // the destination's folder.
     void copy_file(const std::string& source, const std::string& destination) override;
+    void refresh_virtual_copy(const std::string& path) override;
+    // A virtualized run, a folder that Windows virtualizes, and a program file there set to run
+    // as administrator.
+    bool host_runs_elevated(const std::string& folder) override;
     // The user's virtual copy where one exists, since it is what a virtualized host sees.
     std::optional<std::uint32_t> attributes(const std::string& path) override;
     // The user's virtual copy where one exists. Shares read, write and delete, so the host may go
@@ -53,7 +94,7 @@ private:
     // The user's virtual copy of `path` when it exists (as a file or a folder).
     std::optional<std::string> existing_virtual_copy(const std::string& path) const;
 
-    VirtualStore store_;
+    SystemQueries system_;
 };
 
 }  // namespace aggiorna::windows

@@ -1,30 +1,14 @@
 // The user's VirtualStore: the path rule, and this process's folders from the token and the shell.
 #include "platform/windows/virtual_store.h"
 
+#include "platform/windows/desktop_user.h"
 #include "platform/windows/handles.h"
+#include "platform/windows/paths.h"
 #include "platform/windows/text.h"
 #include "platform/windows/win.h"
 
 namespace aggiorna::windows {
 namespace {
-
-// Backslashes only, none repeated and none at the end.
-std::wstring normalized(const std::string& path) {
-    std::wstring wide = to_wide_lossy(path);
-    std::wstring out;
-    for (wchar_t c : wide) {
-        if (c == L'/') c = L'\\';
-        if (c == L'\\' && !out.empty() && out.back() == L'\\') continue;
-        out.push_back(c);
-    }
-    while (!out.empty() && out.back() == L'\\') out.pop_back();
-    return out;
-}
-
-bool same_text(std::wstring_view a, std::wstring_view b) {
-    return CompareStringOrdinal(a.data(), static_cast<int>(a.size()), b.data(),
-                                static_cast<int>(b.size()), TRUE) == CSTR_EQUAL;
-}
 
 bool process_is_virtualized() {
     HANDLE token = nullptr;
@@ -45,32 +29,39 @@ std::string environment(const wchar_t* name) {
     return length == 0 || length > MAX_PATH ? std::string() : to_utf8(value);
 }
 
+// The protected folder that holds `target` (plain separators), or nothing.
+const std::string* protecting_folder(const VirtualStore& store, const std::wstring& target) {
+    if (target.size() < 3 || target[1] != L':' || target[2] != L'\\') return nullptr;
+    for (const std::string& folder : store.protected_folders) {
+        const std::wstring inside = with_plain_separators(to_wide_lossy(folder));
+        if (inside.size() < 3 || target.size() <= inside.size() + 1) continue;
+        if (target[inside.size()] == L'\\' &&
+            CompareStringOrdinal(target.data(), static_cast<int>(inside.size()), inside.data(),
+                                 static_cast<int>(inside.size()), TRUE) == CSTR_EQUAL) {
+            return &folder;
+        }
+    }
+    return nullptr;
+}
+
 }  // namespace
+
+bool in_protected_folder(const VirtualStore& store, const std::string& path) {
+    return protecting_folder(store, with_plain_separators(to_wide_lossy(path))) != nullptr;
+}
 
 std::optional<std::string> virtual_copy_path(const VirtualStore& store, const std::string& path) {
     if (store.root.empty()) return std::nullopt;
-    const std::wstring target = normalized(path);
-    if (target.size() < 3 || target[1] != L':' || target[2] != L'\\') return std::nullopt;
-    for (const std::string& folder : store.protected_folders) {
-        const std::wstring inside = normalized(folder);
-        if (inside.size() < 3 || target.size() <= inside.size() + 1) continue;
-        if (target[inside.size()] != L'\\' ||
-            !same_text(std::wstring_view(target).substr(0, inside.size()), inside)) {
-            continue;
-        }
-        return store.root + (store.root.back() == '\\' ? "" : "\\") + to_utf8(target.substr(3));
-    }
-    return std::nullopt;
+    const std::wstring target = with_plain_separators(to_wide_lossy(path));
+    if (protecting_folder(store, target) == nullptr) return std::nullopt;
+    return store.root + (store.root.back() == '\\' ? "" : "\\") + to_utf8(target.substr(3));
 }
 
 VirtualStore system_virtual_store() try {
-    if (process_is_virtualized()) return {};
-    wchar_t local[MAX_PATH + 1] = {};
-    const HRESULT found =
-        SHGetFolderPathW(nullptr, CSIDL_LOCAL_APPDATA, nullptr, SHGFP_TYPE_CURRENT, local);
-    if (found != S_OK) return {};
     VirtualStore store;
-    store.root = to_utf8(local) + "\\VirtualStore";
+    store.virtualized = process_is_virtualized();
+    const std::string local = desktop_user_folder(CSIDL_LOCAL_APPDATA);
+    if (!local.empty()) store.root = local + "\\VirtualStore";
     // A 32-bit process sees "Program Files (x86)" as ProgramFiles; ProgramW6432 names the other.
     for (const wchar_t* name : {L"ProgramFiles", L"ProgramFiles(x86)", L"ProgramW6432",
                                 L"ProgramData", L"SystemRoot"}) {

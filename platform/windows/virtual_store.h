@@ -15,16 +15,24 @@ namespace aggiorna::windows {
 struct VirtualStore {
     std::string root;                            // the VirtualStore folder; empty: none to look after
     std::vector<std::string> protected_folders;  // full paths: "C:\Program Files", "C:\Windows", ...
+    // This process is virtualized itself: Windows redirects its own reads and writes, so there
+    // is no virtual copy to look after, and what it writes into a protected folder stays in the
+    // user's store.
+    bool virtualized = false;
 };
 
+// Whether `path` lies inside one of the store's protected folders (not the folder itself).
+// Separators "\" and "/" and repeated ones are taken alike; folder names compare without regard
+// to case.
+bool in_protected_folder(const VirtualStore& store, const std::string& path);
 // The virtual copy that a virtualized program would use for `path`, or nullopt when `path` lies
-// in none of the store's protected folders (or the store has no root). Separators "\" and "/"
-// and repeated ones are taken alike; folder names compare without regard to case.
+// in none of the store's protected folders (or the store has no root).
 std::optional<std::string> virtual_copy_path(const VirtualStore& store, const std::string& path);
 
-// This process's store: empty when the process is itself virtualized (Windows then redirects its
-// own reads and writes) or the folders cannot be found; otherwise this user's VirtualStore and
-// the folders Windows virtualizes (Program Files in both views, ProgramData, the Windows folder).
+// This process's store: the VirtualStore of the user whose desktop the program runs on (not of
+// the account it was elevated with), the folders Windows virtualizes (Program Files in both
+// views, ProgramData, the Windows folder), and whether this process is virtualized. No root
+// where the user's folder cannot be found.
 VirtualStore system_virtual_store();
 
 }  // namespace aggiorna::windows

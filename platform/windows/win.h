@@ -23,3 +23,4 @@
 #include <objbase.h>
 #include <oleauto.h>
 #include <shlobj.h>
+#include <aclapi.h>

@@ -91,7 +91,7 @@ TEST_F(Run, OnlyVersion30) {
         }
         EXPECT_EQ(*p_->files.get("C:\\Q3\\Estr.bin"), c.copiato ? "new archive" : "old archive 3");
         // No settings of any host are looked at for version 3.0.
-        EXPECT_THAT(p_->events({"attributes:", "open:", "create:Cif", "create:Dec"}), IsEmpty());
+        EXPECT_THAT(p_->events({"attributes:C:\\Q", "open:", "create:Cif", "create:Dec"}), IsEmpty());
     }
 }
 
@@ -146,7 +146,7 @@ TEST_F(Run, TrailingBackslashIsKeptAndJoinedPlainly) {
     EXPECT_THAT(Copie(), ElementsAre("copy:C:\\Download\\Estr.bin->C:\\Q4\\\\Estr.bi_",
                                      "copy:C:\\Download\\bl.bin->C:\\Q4\\\\bl.bin"));
     EXPECT_THAT(Completamenti(), ElementsAre("CompletaAggiornamento:C:\\Q4\\"));
-    EXPECT_THAT(p_->events({"attributes:"}), ElementsAre("attributes:C:\\Q4\\\\Dati.lib"));
+    EXPECT_THAT(p_->events({"attributes:C:\\Q4"}), ElementsAre("attributes:C:\\Q4\\\\Dati.lib"));
 }
 
 // The host holding a destination open: the in-use message, then the end; files already written stay.
@@ -204,14 +204,148 @@ TEST_F(Run, AFailedCopyIsReportedAndNotFollowedBySuccess) {
     }
 }
 
-TEST_F(Run, MissingArchiveBesideTheProgramIsACopyFailure) {
-    p_->files.files.erase(testing::lower("C:\\Download\\Estr.bin"));
+// Opened from inside the downloaded zip, the program stands alone in a temporary folder: one
+// message names what is missing and where, before any confirmation, settings step or copy.
+TEST_F(Run, DeliveredFilesMissingBesideTheProgramAreNamedBeforeAnythingIsAsked) {
+    const std::string kEstrai =
+        "\r\rEstrarre tutti i file dell'archivio scaricato in un'unica cartella e avviare il programma da "
+        "quella cartella.";
+    struct Caso {
+        bool v4, v30;
+        std::vector<std::string> tolti;  // delivered files removed (a folder in their place with "dir:")
+        std::string messaggio;           // empty: the run goes on to its confirmations
+    };
+    const Caso casi[] = {
+        {true, true, {"bl.bin"}, "Il file bl.bin non si trova nella cartella del programma:\rC:\\Download" + kEstrai},
+        {true, false, {"Estr.bin", "bl.bin"},
+         "I file Estr.bin e bl.bin non si trovano nella cartella del programma:\rC:\\Download" + kEstrai},
+        {false, true, {"Estr.bin"}, "Il file Estr.bin non si trova nella cartella del programma:\rC:\\Download" + kEstrai},
+        {true, false, {"dir:Estr.bin"}, "Il file Estr.bin non si trova nella cartella del programma:\rC:\\Download" + kEstrai},
+        // Version 3.0 alone needs no bl.bin.
+        {false, true, {"bl.bin"}, ""},
+    };
+    for (const Caso& c : casi) {
+        SCOPED_TRACE(::testing::Message() << c.v4 << c.v30 << " " << c.tolti.front());
+        Nuovo();
+        if (c.v4) Installa4();
+        if (c.v30) Installa30();
+        for (std::string nome : c.tolti) {
+            const bool cartella = nome.rfind("dir:", 0) == 0;
+            if (cartella) nome = nome.substr(4);
+            p_->files.files.erase(testing::lower("C:\\Download\\" + nome));
+            if (cartella) p_->files.folders.insert(testing::lower("C:\\Download\\" + nome));
+        }
+        Risposte({ANNULLA});
+        Esegui();
+        if (c.messaggio.empty()) {
+            EXPECT_THAT(Testi(), ElementsAre(kConferma30));
+            continue;
+        }
+        ASSERT_THAT(Testi(), ElementsAre(c.messaggio));
+        EXPECT_EQ(p_->boxes.shown[0].style, box_style::error);
+        EXPECT_EQ(p_->boxes.shown[0].caption, "Aggiornamento Archivio");
+        EXPECT_THAT(Copie(), IsEmpty());
+        EXPECT_THAT(p_->events({"attributes:C:\\Q", "open:", "create:Cif", "refresh:"}), IsEmpty());
+        EXPECT_THAT(p_->events({"create:", "release:", "end"}),
+                    ElementsAre("create:ComponenteAggiornamento", "release:ComponenteAggiornamento", "end"));
+    }
+}
+
+// The copy-failed message stays for a delivered file that goes after the check.
+TEST_F(Run, ADeliveredFileThatGoesAfterTheCheckIsACopyFailure) {
+    p_->files.copy_failures[testing::lower("C:\\Q3\\Estr.bin")] = code::file_not_found;
     Installa30();
     Risposte({OK});
     Esegui();
     EXPECT_THAT(Testi(), ElementsAre(kConferma30, CopiaFallita("Estr.bin", "C:\\Q3")));
     EXPECT_EQ(p_->boxes.shown[1].style, box_style::error);
     EXPECT_EQ(*p_->files.get("C:\\Q3\\Estr.bin"), "old archive 3");
+}
+
+// Another program holding a destination (a backup or sync program, a scanner): the user is told
+// which, and that closing it lets the update through; the run ends as on the in-use path.
+TEST_F(Run, OtherProgramsHoldingADestinationAreNamed) {
+    struct Caso { const char* destinazione; std::vector<std::string> programmi; std::string nomi; std::vector<std::string> prima; };
+    const Caso casi[] = {
+        {"C:\\Q4\\bl.bin", {"OneDrive"}, "OneDrive", {kConferma4}},
+        {"C:\\Q3\\Estr.bin", {"Anteprima", "Backup Facile", "Indicizzazione"}, "Anteprima, Backup Facile e Indicizzazione",
+         {kConferma4, kConferma30}},
+    };
+    for (const Caso& c : casi) {
+        SCOPED_TRACE(c.destinazione);
+        Nuovo();
+        Installa4();
+        Installa30();
+        Risposte({OK, OK});
+        p_->files.held_by[testing::lower(c.destinazione)] = c.programmi;
+        Esegui();
+        auto attesi = c.prima;
+        attesi.push_back(std::string("Non è stato possibile aggiornare il file ") + c.destinazione +
+                         " perché è in uso da parte di " + c.nomi + ".\r\rChiudere " + c.nomi +
+                         " e avviare di nuovo l'aggiornamento.");
+        EXPECT_EQ(Testi(), attesi);
+        EXPECT_EQ(p_->boxes.shown.back().style, box_style::error);
+        EXPECT_EQ(p_->boxes.shown.back().caption, "Aggiornamento Archivio");
+        EXPECT_EQ(*p_->files.get("C:\\Q3\\Estr.bin"), "old archive 3");
+        const auto passi = p_->events({"box:", "copy:", "CompletaAggiornamento:", "end"});
+        EXPECT_EQ(passi.back(), "end");
+        EXPECT_EQ(passi[passi.size() - 2], "box:" + attesi.back());
+    }
+}
+
+// A virtualized run cannot reach a host set to run as administrator (it reads the real files):
+// that version gets its own message instead of a confirmation, and nothing is written for it.
+TEST_F(Run, AHostSetToRunAsAdministratorIsNotUpdatedByAVirtualizedRun) {
+    const auto messaggio = [](const std::string& prodotto) {
+        return prodotto +
+               " è impostato per essere eseguito come amministratore e non vedrebbe l'archivio aggiornato.\r\r"
+               "Per aggiornarlo avviare l'aggiornamento con \"Esegui come amministratore\" (clic con il pulsante "
+               "destro del mouse sul programma di aggiornamento).";
+    };
+    struct Caso { const char* cartella; std::vector<std::string> testi; std::size_t copie; };
+    const Caso casi[] = {
+        {"C:\\Q4", {messaggio("Quintrel! Professional 4"), kConferma30, kSuccesso}, 1},
+        {"C:\\Q3", {kConferma4, messaggio("Quintrel! Professional 3.0")}, 2},
+    };
+    for (const Caso& c : casi) {
+        SCOPED_TRACE(c.cartella);
+        Nuovo();
+        Installa4();
+        Installa30();
+        p_->files.elevated_hosts.insert(testing::lower(c.cartella));
+        Risposte({OK});
+        Esegui();
+        EXPECT_EQ(Testi(), c.testi);
+        EXPECT_EQ(p_->boxes.shown[std::string(c.cartella) == "C:\\Q4" ? 0 : 1].style, box_style::error);
+        EXPECT_EQ(Copie().size(), c.copie);
+        for (const auto& copia : Copie()) EXPECT_EQ(copia.find(std::string("->") + c.cartella), std::string::npos) << copia;
+    }
+}
+
+// Run as administrator, the component completes the real archive: the user's virtual copy of
+// it, which a virtualized host reads, is replaced afterwards, and only after a completed update.
+TEST_F(Run, TheVirtualCopyOfTheVersion4ArchiveFollowsACompletedUpdate) {
+    struct Caso { int completa; int refresh; std::vector<std::string> testi; std::vector<std::string> passi; };
+    const std::string completa = "CompletaAggiornamento:C:\\Q4";
+    const std::string refresh = "refresh:C:\\Q4\\Estr.bin";
+    const Caso casi[] = {
+        {0, 0, {kConferma4, kConferma30, kSuccesso}, {completa, refresh}},
+        {5, 0, {kConferma4, kConferma30, kSuccesso}, {completa}},
+        {0, code::permission_denied, {kConferma4, CopiaFallita("Estr.bin", "C:\\Q4"), kConferma30, kSuccesso}, {completa, refresh}},
+        {0, code::path_file_access, {kConferma4, kInUso}, {completa, refresh}},
+    };
+    for (const Caso& c : casi) {
+        SCOPED_TRACE(::testing::Message() << c.completa << "/" << c.refresh);
+        Nuovo();
+        Installa4();
+        Installa30();
+        Risposte({OK, OK});
+        if (c.completa) p_->components.call_failures["CompletaAggiornamento"] = c.completa;
+        if (c.refresh) p_->files.refresh_failures[testing::lower("C:\\Q4\\Estr.bin")] = c.refresh;
+        Esegui();
+        EXPECT_EQ(Testi(), c.testi);
+        EXPECT_EQ(p_->events({"CompletaAggiornamento:", "refresh:"}), c.passi);
+    }
 }
 
 TEST_F(Run, UnknownProgramFolderIsACopyFailureWithoutACopy) {

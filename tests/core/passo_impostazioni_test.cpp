@@ -86,6 +86,8 @@ TEST_F(SettingsStep, MissingOrInvalidSettingsFileEndsTheRunBeforeAnyConfirmation
     for (const Caso& c : casi) {
         SCOPED_TRACE(c.nome);
         FakePlatform g;
+        g.files.put("C:\\Aggiornamento\\Estr.bin", "new");
+        g.files.put("C:\\Aggiornamento\\bl.bin", "bl");
         g.registry.set_string(kHkeyLocalMachine, "Software\\Quibex\\Quintrel! 4", "InstallPath", "C:\\Q4");
         g.registry.set_string(kHkeyLocalMachine,
                               "Software\\Microsoft\\Windows\\CurrentVersion\\App Paths\\quintrel.exe", "",
@@ -144,10 +146,12 @@ TEST_F(SettingsStep, OtherFailuresInsideTheStepAreIgnored) {
 
 TEST_F(SettingsStep, DoesNotRunWithoutVersion4) {
     FakePlatform g;
+    g.files.put("C:\\Aggiornamento\\Estr.bin", "new");
     g.registry.set_string(kHkeyLocalMachine, "Software\\Microsoft\\Windows\\CurrentVersion\\App Paths\\quintrel.exe",
                           "", "C:\\Q3\\quintrel.exe");
     EXPECT_THROW(EseguiAggiornamento(g.platform), testing::ProcessEnded);
-    EXPECT_THAT(g.events({"attributes:", "open:", "create:Cif", "create:Dec", "reg-open:hkcu"}), IsEmpty());
+    EXPECT_THAT(g.events({"box:Prima"}), ::testing::SizeIs(1));
+    EXPECT_THAT(g.events({"attributes:C:\\Q", "open:", "create:Cif", "create:Dec", "reg-open:hkcu"}), IsEmpty());
 }
 
 }  // namespace

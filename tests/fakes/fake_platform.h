@@ -164,6 +164,10 @@ public:
     std::optional<int> exe_folder_failure;      // code thrown by executable_folder
     std::map<std::string, File> files;          // key: lower(path)
     std::map<std::string, int> copy_failures;   // lower(destination) -> code thrown
+    // lower(destination) -> the other programs that hold it: the copy throws 75 naming them
+    std::map<std::string, std::vector<std::string>> held_by;
+    std::map<std::string, int> refresh_failures;  // lower(path) -> code thrown by refresh_virtual_copy
+    std::set<std::string> elevated_hosts;         // lower(folder) of hosts set to run as administrator
     std::map<std::string, int> open_failures;   // lower(path) -> code thrown
     std::set<std::string> folders;              // lower(path) of folders that exist
     int open_readers = 0;
@@ -179,9 +183,19 @@ public:
     void copy_file(const std::string& source, const std::string& destination) override {
         log_.push_back("copy:" + source + "->" + destination);
         if (auto f = copy_failures.find(lower(destination)); f != copy_failures.end()) throw Error(f->second, "fake copy failure");
+        if (auto h = held_by.find(lower(destination)); h != held_by.end())
+            throw Error(code::path_file_access, "fake: held by others", h->second);
         auto s = files.find(lower(source));
         if (s == files.end()) throw Error(code::file_not_found, "fake: no source " + source);
         put(destination, *s->second.contents);
+    }
+    void refresh_virtual_copy(const std::string& path) override {
+        log_.push_back("refresh:" + path);
+        if (auto f = refresh_failures.find(lower(path)); f != refresh_failures.end()) throw Error(f->second, "fake refresh failure");
+    }
+    bool host_runs_elevated(const std::string& folder) override {
+        log_.push_back("elevated?:" + folder);
+        return elevated_hosts.count(lower(folder)) != 0;
     }
     std::optional<std::uint32_t> attributes(const std::string& path) override {
         log_.push_back("attributes:" + path);

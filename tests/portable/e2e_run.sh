@@ -65,10 +65,35 @@ expect_output "Non è presente alcuna versione di Quintrel! Professional."
 expect_output "Impossibile effettuare l'aggiornamento dell'archivio estrazioni."
 refute_output "Prima di continuare"
 
-run archive-missing-beside-program 'no\nok\n\n' 'rm "$work/s/Aggiornamento/Estr.bin"'
-expect_output "Non è stato possibile copiare il file Estr.bin in C:\\Programmi\\Quintrel."
-refute_output "L'aggiornamento è stato eseguito correttamente."
+# Started from inside the downloaded zip, alone in a folder: one message names what is missing
+# and where, before any confirmation; nothing is written, no temporary is left.
+run archive-missing-beside-program 'ok\nok\n\n' 'rm "$work/s/Aggiornamento/Estr.bin"'
+expect_output "Il file Estr.bin non si trova nella cartella del programma:"
+expect_output "Estrarre tutti i file dell'archivio scaricato in un'unica cartella e avviare il programma da quella cartella."
+refute_output "Prima di continuare"
+refute_output "Non è stato possibile copiare"
 expect_file "$(q3)/Estr.bin" "archivio estrazioni della versione 3.0 (vecchio)"
+expect_file "$(q4)/Estr.bin" "archivio estrazioni della versione 4 (vecchio)"
+[ ! -e "$(q4)/Estr.bi_" ] || fail "Estr.bi_ written without bl.bin"
+
+run only-bl-missing 'ok\nok\n\n' 'rm "$work/s/Aggiornamento/bl.bin"'
+expect_output "Il file bl.bin non si trova nella cartella del programma:"
+refute_output "Prima di continuare"
+[ ! -e "$(q4)/Estr.bi_" ] || fail "Estr.bi_ left behind with bl.bin missing"
+ls -a "$(q4)" | grep -q '\.tmp$' && fail "temporary file left"
+
+run both-missing 'ok\nok\n\n' 'rm "$work/s/Aggiornamento/bl.bin" "$work/s/Aggiornamento/Estr.bin"'
+expect_output "I file Estr.bin e bl.bin non si trovano nella cartella del programma:"
+
+# Version 3.0 alone needs no bl.bin: the update goes on.
+scenario=only-30-without-bl
+"$src/scripts/make-sample-prefix" --solo-30 "$work/s" "$build" >/dev/null
+cp "$exe" "$work/s/Aggiornamento/AggiornaArchivio"
+rm "$work/s/Aggiornamento/bl.bin"
+printf 'ok\n\n' | WINEPREFIX=$work/s/prefix timeout 20 "$work/s/Aggiornamento/AggiornaArchivio" >"$work/out" 2>&1 ||
+  fail "exit status $?"
+expect_output "L'aggiornamento è stato eseguito correttamente."
+expect_file "$(q3)/Estr.bin" "archivio estrazioni nuovo"
 
 run answers-ended-by-cr 'ok\r\rok\r\r'
 expect_file "$(q4)/Estr.bin" "archivio estrazioni nuovo"
