@@ -6,9 +6,14 @@
 namespace aggiorna::windows {
 namespace {
 
+// The long form of the part of `path` that exists; the rest as written (a file not there yet).
 std::wstring long_form(const std::wstring& path) {
     const DWORD needed = GetLongPathNameW(path.c_str(), nullptr, 0);
-    if (needed == 0) return path;  // missing, or not ours to look at: as written
+    if (needed == 0) {
+        const std::size_t separator = path.find_last_of(L"\\/");
+        if (separator == std::wstring::npos || separator == 0) return path;
+        return long_form(path.substr(0, separator)) + path.substr(separator);
+    }
     std::wstring full(needed, L'\0');
     const DWORD length = GetLongPathNameW(path.c_str(), full.data(), needed);
     if (length == 0 || length >= needed) return path;
