@@ -8,6 +8,7 @@
 #include <sys/xattr.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <charconv>
@@ -32,6 +33,7 @@ constexpr std::string_view kTemporaryStart = ".~AggiornaArchivio-";
 constexpr std::string_view kTemporaryEnd = ".tmp";
 constexpr std::size_t kBufferSize = 1 << 20;
 constexpr std::size_t kKernelCopyChunk = std::size_t{1} << 26;
+constexpr const char* kDosAttributes = "user.DOSATTRIB";
 
 // What a path was to the operation that failed: a missing source is "file not found", a
 // missing destination folder is "path not found".
@@ -73,6 +75,15 @@ int code_for_errno(int err, Role role) {
 
 [[noreturn]] void fail_errno(std::string_view call, int err, const fs::path& path, Role role) {
     fail(code_for_errno(err, role), call, err, path);
+}
+
+// A destination another process holds open: 75, naming the holders when none of them runs from
+// the destination's folder (the host's).
+[[noreturn]] void fail_held(const fs::path& destination, const fs::path& prefix) {
+    std::vector<Holder> holders;
+    for (const pid_t pid : processes_holding(destination)) holders.push_back(holder_of(pid, prefix));
+    throw Error(code::path_file_access, "open by another process: " + destination.string(),
+                other_holders(holders, destination.parent_path()));
 }
 
 // A descriptor closed on every path out of a scope; close errors there are of no interest
@@ -268,14 +279,14 @@ std::optional<pid_t> temporary_owner(const std::string& name) {
     return pid;
 }
 
-bool held_open_by_another_process(const fs::path& path) {
+std::vector<pid_t> processes_holding(const fs::path& path, bool first_only) {
+    std::vector<pid_t> holders;
     struct stat target;
-    if (::stat(path.c_str(), &target) != 0) return false;
+    if (::stat(path.c_str(), &target) != 0) return holders;
     DIR* proc = ::opendir("/proc");
-    if (!proc) return false;
+    if (!proc) return holders;
     const std::string self = std::to_string(::getpid());
-    bool held = false;
-    while (!held) {
+    while (!(first_only && !holders.empty())) {
         const dirent* process = ::readdir(proc);
         if (!process) break;
         const std::string_view pid = process->d_name;
@@ -288,17 +299,70 @@ bool held_open_by_another_process(const fs::path& path) {
             struct stat st;
             if (::fstatat(::dirfd(fds), fd->d_name, &st, 0) == 0 && st.st_dev == target.st_dev &&
                 st.st_ino == target.st_ino) {
-                held = true;
+                holders.push_back(static_cast<pid_t>(std::stol(std::string(pid))));
                 break;
             }
         }
         ::closedir(fds);
     }
     ::closedir(proc);
-    return held;
+    return holders;
+}
+
+Holder holder_of(pid_t pid, const fs::path& prefix) {
+    const std::string at = "/proc/" + std::to_string(pid);
+    Holder holder;
+    std::string command;
+    if (FILE* f = std::fopen((at + "/cmdline").c_str(), "rb")) {
+        for (int c; (c = std::fgetc(f)) != EOF && c != '\0';) command += static_cast<char>(c);
+        std::fclose(f);
+    }
+    // Wine shows each Windows process with its program's Windows path as its first argument.
+    const bool windows_program = command.size() > 3 && std::isalpha(static_cast<unsigned char>(command[0])) &&
+                                 command[1] == ':' && command[2] == '\\';
+    if (windows_program) {
+        holder.name = command.substr(command.find_last_of('\\') + 1);
+        if (const auto native = map_windows_path(prefix, command)) holder.program = *native;
+    } else {
+        std::error_code ec;
+        holder.program = fs::read_symlink(at + "/exe", ec);
+        if (ec) holder.program.clear();
+        holder.name = holder.program.filename().string();
+        if (holder.name.empty()) {
+            if (FILE* f = std::fopen((at + "/comm").c_str(), "rb")) {
+                char comm[64] = {};
+                if (std::fgets(comm, sizeof comm, f)) holder.name = comm;
+                std::fclose(f);
+                while (!holder.name.empty() && holder.name.back() == '\n') holder.name.pop_back();
+            }
+        }
+    }
+    return holder;
+}
+
+std::vector<std::string> other_holders(const std::vector<Holder>& holders, const fs::path& host_folder) {
+    std::error_code ec;
+    const fs::path folder = fs::weakly_canonical(host_folder, ec);
+    std::vector<std::string> names;
+    for (const Holder& holder : holders) {
+        if (!holder.program.empty()) {
+            const fs::path program_folder = fs::weakly_canonical(holder.program, ec).parent_path();
+            const auto [end, _] = std::mismatch(folder.begin(), folder.end(), program_folder.begin(), program_folder.end());
+            if (!ec && end == folder.end()) return {};
+        }
+        if (holder.name.empty()) continue;
+        if (std::find(names.begin(), names.end(), holder.name) == names.end()) names.push_back(holder.name);
+    }
+    return names;
 }
 
 bool without_write_bits(const struct stat& st) { return (st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0; }
+
+bool keep_dos_attributes(int fd, const fs::path& old) {
+    char value[256];
+    const ssize_t n = ::getxattr(old.c_str(), kDosAttributes, value, sizeof value);
+    return n <= 0 || ::fsetxattr(fd, kDosAttributes, value, static_cast<std::size_t>(n), 0) == 0;
+}
 
 void keep_owner_and_mode(int fd, const struct stat& old) {
     // Before the mode: a change of owner or group may clear the set-user and set-group bits.
@@ -364,7 +428,7 @@ void PosixFileSystem::copy_file(const std::string& source, const std::string& de
             fail_errno("access", errno, *to, Role::destination);
         // Checked now as well as before the rename, so that a running host does not cost a
         // whole copy first.
-        if (held_open_by_another_process(*to)) fail(code::path_file_access, "open by another process", EBUSY, *to);
+        if (held_open_by_another_process(*to)) fail_held(*to, prefix_);
     }
 
     remove_stale_temporaries(folder);
@@ -390,7 +454,10 @@ void PosixFileSystem::copy_file(const std::string& source, const std::string& de
         if (out_fd < 0 && attempt == 10) fail(kDeviceIoError, "flock", EWOULDBLOCK, candidate);
     }
     ScopedFd out(out_fd, calls_);
-    if (replacing) keep_owner_and_mode(out.get(), destination_st);
+    if (replacing) {
+        keep_owner_and_mode(out.get(), destination_st);
+        if (!keep_dos_attributes(out.get(), *to)) fail_errno("fsetxattr", errno, temporary->path(), Role::destination);
+    }
 
     copy_contents(calls_, in.get(), out.get(), *from, temporary->path());
     if (retrying([&] { return calls_.fsync(out.get()); }) != 0)
@@ -398,8 +465,7 @@ void PosixFileSystem::copy_file(const std::string& source, const std::string& de
     // Some file systems report a failed write only when the file is closed.
     if (calls_.close(out.release()) != 0) fail_errno("close", errno, temporary->path(), Role::destination);
 
-    if (replacing && held_open_by_another_process(*to))
-        fail(code::path_file_access, "open by another process", EBUSY, *to);
+    if (replacing && held_open_by_another_process(*to)) fail_held(*to, prefix_);
     if (calls_.rename(temporary->path().c_str(), to->c_str()) != 0)
         fail_errno("rename", errno, *to, Role::destination);
     temporary->keep();
@@ -428,7 +494,7 @@ std::optional<std::uint32_t> PosixFileSystem::attributes(const std::string& path
     if (name.size() > 1 && name[0] == '.' && name != "..") bits |= file_attribute::hidden;
 
     char value[256];
-    const ssize_t n = ::getxattr(native->c_str(), "user.DOSATTRIB", value, sizeof value);
+    const ssize_t n = ::getxattr(native->c_str(), kDosAttributes, value, sizeof value);
     if (n > 0) {
         if (const auto dos = parse_dos_attributes(std::string_view(value, static_cast<std::size_t>(n))))
             bits |= *dos & (file_attribute::hidden | file_attribute::system);

@@ -11,6 +11,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "platform/platform.h"
 
@@ -41,9 +42,25 @@ std::string temporary_name(pid_t pid);
 // The pid in a name of that pattern, or nullopt for any other name.
 std::optional<pid_t> temporary_owner(const std::string& name);
 
-// Whether a process other than this one holds the file at `path` open (by device and inode,
-// through /proc/<pid>/fd). Processes whose descriptors we may not see are not counted.
-bool held_open_by_another_process(const std::filesystem::path& path);
+// The processes other than this one that hold the file at `path` open (by device and inode,
+// through /proc/<pid>/fd), the first one only when `first_only`. Processes whose descriptors we
+// may not see are not counted.
+std::vector<pid_t> processes_holding(const std::filesystem::path& path, bool first_only = false);
+inline bool held_open_by_another_process(const std::filesystem::path& path) {
+    return !processes_holding(path, true).empty();
+}
+
+// A process as the user knows it: a Windows program that Wine runs by its program file in the
+// prefix (its command line starts with that Windows path), any other by its program file.
+struct Holder {
+    std::string name;               // the program file's name
+    std::filesystem::path program;  // native path of the program file; empty when not ours to see
+};
+Holder holder_of(pid_t pid, const std::filesystem::path& prefix);
+// The names to give the user for a file of the host in `host_folder` that `holders` hold: empty
+// when nobody is named or one of them runs a program file from the host's folder or below (the
+// host: the in-use message says it), else each other program once, in order.
+std::vector<std::string> other_holders(const std::vector<Holder>& holders, const std::filesystem::path& host_folder);
 
 // A file without any write bit is read-only to everyone, root included, as a read-only file is on
 // Windows.
@@ -52,6 +69,10 @@ bool without_write_bits(const struct stat& st);
 // and, where this user may set it, its group; run as root, its owner too. As an editor saving a
 // file keeps them.
 void keep_owner_and_mode(int fd, const struct stat& old);
+// Gives the file open as `fd` the DOS attributes (hidden, system, ...) that Wine keeps for the
+// file at `old` in its user.DOSATTRIB attribute, where it has one. False, with errno, when they
+// could not be given.
+bool keep_dos_attributes(int fd, const std::filesystem::path& old);
 
 class PosixFileSystem : public FileSystem {
 public:

@@ -95,6 +95,28 @@ printf 'ok\n\n' | WINEPREFIX=$work/s/prefix timeout 20 "$work/s/Aggiornamento/Ag
 expect_output "L'aggiornamento è stato eseguito correttamente."
 expect_file "$(q3)/Estr.bin" "archivio estrazioni nuovo"
 
+# Another program holds the 3.0 archive: it is named, and the run ends there; the host holding
+# it (a program of its folder) gives the in-use message.
+holder=
+hold() {  # hold FILE PROGRAM: PROGRAM keeps FILE open until the scenario ends
+  "$2" 600 3<"$1" &
+  holder=$!
+  for _ in $(seq 100); do [ "$(readlink "/proc/$holder/exe")" = "$(readlink -f "$2")" ] && return; sleep 0.05; done
+}
+release() { [ -n "$holder" ] && kill "$holder" 2>/dev/null; wait "$holder" 2>/dev/null; holder=; }
+run held-by-another-program 'annulla\nok\n\n' 'hold "$(q3)/Estr.bin" "$(command -v sleep)"'
+release
+expect_output "Non è stato possibile aggiornare il file C:\\Programmi\\Quintrel\\Estr.bin perché è in uso da parte di sleep."
+expect_output "Chiudere sleep e avviare di nuovo l'aggiornamento."
+refute_output "L'aggiornamento è stato eseguito correttamente."
+expect_file "$(q3)/Estr.bin" "archivio estrazioni della versione 3.0 (vecchio)"
+
+run held-by-the-host 'annulla\nok\n\n' 'cp "$(command -v sleep)" "$(q3)/quintrel"; hold "$(q3)/Estr.bin" "$(q3)/quintrel"'
+release
+expect_output "Non è stato possibile effettuare l'aggiornamento perchè Quintrel! Professional è in esecuzione."
+refute_output "perché è in uso da parte di"
+expect_file "$(q3)/Estr.bin" "archivio estrazioni della versione 3.0 (vecchio)"
+
 run answers-ended-by-cr 'ok\r\rok\r\r'
 expect_file "$(q4)/Estr.bin" "archivio estrazioni nuovo"
 expect_file "$(q3)/Estr.bin" "archivio estrazioni nuovo"

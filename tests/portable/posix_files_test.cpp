@@ -2,6 +2,7 @@
 #include "platform/portable/posix_files.h"
 
 #include <fcntl.h>
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <linux/fs.h>
 #include <signal.h>
@@ -162,6 +163,29 @@ protected:
         ASSERT_EQ(ok, 'y');
     }
 
+    // A child process that holds `p` open while it runs `program` under the name `argv0` (Wine
+    // shows a Windows program by its Windows path); returns once it holds the file.
+    void hold_as(const fs::path& p, const fs::path& program, const std::string& argv0) {
+        const pid_t child = ::fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            if (::open(p.c_str(), O_RDONLY) < 0) ::_exit(1);  // kept open across exec
+            ::execl(program.c_str(), argv0.c_str(), "600", static_cast<char*>(nullptr));
+            ::_exit(1);
+        }
+        children_.push_back(child);
+        // Held, and past the exec: the child shows as the program it runs.
+        const std::string shown = argv0.find('\\') != std::string::npos ? argv0.substr(argv0.rfind('\\') + 1)
+                                                                       : program.filename().string();
+        for (int i = 0; i < 500; ++i) {
+            const auto pids = processes_holding(p);
+            if (std::find(pids.begin(), pids.end(), child) != pids.end() && holder_of(child, prefix_).name == shown)
+                return;
+            ::usleep(10000);
+        }
+        FAIL() << "the child never held " << p;
+    }
+
     void make_immutable(const fs::path& p) {
         if (!set_immutable(p, true)) GTEST_SKIP() << "the immutable flag is not available here";
         immutable_.push_back(p);
@@ -263,6 +287,71 @@ TEST_F(PosixFilesTest, CopyOverAFileHeldOpenByAnotherProcessIs75) {
     children_.pop_back();
     EXPECT_FALSE(held_open_by_another_process(host_ / "Estr.bin"));
     files.copy_file("C:\\Upd\\Estr.bin", "C:\\Host\\Estr.bin");
+    EXPECT_EQ(read_whole(host_ / "Estr.bin"), new_archive_);
+}
+
+// A held destination names the programs that hold it, unless one of them runs from the host's
+// folder (the host itself, natively or through Wine): then it is the in-use case, without names.
+TEST_F(PosixFilesTest, HoldersOutsideTheHostsFolderAreNamedTheHostIsNot) {
+    const fs::path sleep = fs::canonical("/bin/sleep");
+    struct Case {
+        const char* what;
+        std::vector<std::pair<std::string, std::string>> holders;  // program ("host" for a copy in the host's folder), argv[0]
+        std::vector<std::string> named;
+    };
+    const Case cases[] = {
+        {"a native program elsewhere", {{"sleep", "sleep"}}, {sleep.filename().string()}},
+        {"a Windows program elsewhere", {{"sleep", "C:\\Upd\\OneDrive.exe"}}, {"OneDrive.exe"}},
+        {"the host through Wine", {{"sleep", "C:\\HOST\\quintrel.exe"}}, {}},
+        {"the host's own program file", {{"host", "quintrel"}}, {}},
+        {"the host among others", {{"sleep", "C:\\Upd\\OneDrive.exe"}, {"sleep", "C:\\Host\\quintrel.exe"}}, {}},
+        {"two others, one twice",
+         {{"sleep", "C:\\Upd\\OneDrive.exe"}, {"sleep", "C:\\Upd\\Backup.exe"}, {"sleep", "C:\\Upd\\OneDrive.exe"}},
+         {"OneDrive.exe", "Backup.exe"}},
+    };
+    fs::copy_file(sleep, host_ / "quintrel");
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        for (const auto& [program, argv0] : c.holders) {
+            hold_as(host_ / "Estr.bin", program == "host" ? host_ / "quintrel" : sleep, argv0);
+        }
+        PosixFileSystem files(prefix_);
+        std::vector<std::string> named;
+        int code = 0;
+        try {
+            files.copy_file("C:\\Upd\\Estr.bin", "C:\\Host\\Estr.bin");
+        } catch (const Error& e) {
+            code = e.code();
+            named = e.holders();
+        }
+        EXPECT_EQ(code, code::path_file_access);
+        EXPECT_THAT(named, ::testing::UnorderedElementsAreArray(c.named));
+        EXPECT_EQ(read_whole(host_ / "Estr.bin"), old_archive_);
+        EXPECT_TRUE(temporaries().empty());
+        for (pid_t child : children_) {
+            ::kill(child, SIGKILL);
+            ::waitpid(child, nullptr, 0);
+        }
+        children_.clear();
+    }
+}
+
+// Wine keeps a file's DOS attributes (hidden, system) in user.DOSATTRIB: the replaced file's stay,
+// the delivered file's do not travel.
+TEST_F(PosixFilesTest, TheReplacedFileKeepsItsDosAttributes) {
+    const std::string hidden_system = "0x6";
+    if (::setxattr((host_ / "Estr.bin").c_str(), "user.DOSATTRIB", hidden_system.data(), hidden_system.size(), 0) != 0)
+        GTEST_SKIP() << "no user extended attributes here: " << std::strerror(errno);
+    ASSERT_EQ(::setxattr((upd_ / "Estr.bin").c_str(), "user.DOSATTRIB", "0x2", 3, 0), 0);
+    PosixFileSystem files(prefix_);
+    files.copy_file("C:\\Upd\\Estr.bin", "C:\\Host\\Estr.bin");
+    files.copy_file("C:\\Upd\\Estr.bin", "C:\\Host\\Nuovo.bin");
+    char value[64] = {};
+    const ssize_t n = ::getxattr((host_ / "Estr.bin").c_str(), "user.DOSATTRIB", value, sizeof value);
+    EXPECT_EQ(std::string(value, n > 0 ? static_cast<std::size_t>(n) : 0), hidden_system);
+    EXPECT_EQ(files.attributes("C:\\Host\\Estr.bin").value_or(0) & (file_attribute::hidden | file_attribute::system),
+              file_attribute::hidden | file_attribute::system);
+    EXPECT_LT(::getxattr((host_ / "Nuovo.bin").c_str(), "user.DOSATTRIB", value, sizeof value), 0);
     EXPECT_EQ(read_whole(host_ / "Estr.bin"), new_archive_);
 }
 

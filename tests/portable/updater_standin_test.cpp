@@ -7,6 +7,7 @@
 #include <stdlib.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -178,6 +179,18 @@ TEST_F(UpdaterStandInTest, TheNewArchiveKeepsTheOldOnesModeAndGroup) {
     EXPECT_EQ(read_whole(archive), "new archive");
     EXPECT_EQ(after.st_mode & 07777, 0640u);
     EXPECT_EQ(after.st_gid, group);
+}
+
+TEST_F(UpdaterStandInTest, TheNewArchiveKeepsTheOldOnesDosAttributes) {
+    const fs::path archive = host_ / "Estr.bin";
+    if (::setxattr(archive.c_str(), "user.DOSATTRIB", "0x2", 3, 0) != 0)
+        GTEST_SKIP() << "no user extended attributes here";
+    ComponenteAggiornamentoSostitutivo updater(prefix_, boxes_);
+    updater.CompletaAggiornamento("C:\\Programmi\\Quintrel4");
+    EXPECT_EQ(read_whole(archive), "new archive");
+    char value[16] = {};
+    const ssize_t n = ::getxattr(archive.c_str(), "user.DOSATTRIB", value, sizeof value);
+    EXPECT_EQ(std::string(value, n > 0 ? static_cast<std::size_t>(n) : 0), "0x2");
 }
 
 TEST_F(UpdaterStandInTest, AnArchiveWithoutWriteBitsStays) {
