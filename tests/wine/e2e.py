@@ -302,7 +302,8 @@ class Esecuzione:
         shutil.copyfile(self.args.exe, prog / "AggiornaArchivio.exe")
         if self.sc.estr_accanto:
             (prog / "Estr.bin").write_bytes(S.NUOVO_ESTR)
-        (prog / "bl.bin").write_bytes(S.NUOVO_BL)
+        if self.sc.bl_accanto:
+            (prog / "bl.bin").write_bytes(S.NUOVO_BL)
         # Both hosts' folders exist in every scenario: an update of the wrong one shows as a change.
         v4 = self.p.unix(self.sc.cartella_4)
         v4.mkdir(parents=True)
@@ -325,6 +326,9 @@ class Esecuzione:
             copia = self.p.unix(percorso)
             copia.parent.mkdir(parents=True, exist_ok=True)
             copia.write_bytes(contenuto)
+        for percorso in self.sc.nascosti:
+            # Hidden and system, as Wine keeps the DOS attributes of a Linux file.
+            os.setxattr(self.p.unix(percorso), "user.DOSATTRIB", b"0x6")
         if self.sc.dati == "nascosto":
             stato, uscita = self.p.wine([CARTELLA_TEST + "\\e2e_holder.exe", "hide",
                                          self.sc.cartella_4 + "\\Dati.lib"], timeout=60)
@@ -470,6 +474,17 @@ class Esecuzione:
                 self.errori.append(f"file {percorso}: {len(dopo[percorso])} bytes, not the "
                                    f"{len(atteso[percorso])} expected (starts {dopo[percorso][:24]!r})")
 
+    def controlla_attributi(self):
+        for percorso in self.sc.nascosti:
+            try:
+                valore = os.getxattr(self.p.unix(percorso), "user.DOSATTRIB").split(b"\0")[0].decode()
+                bit = int(valore, 16) if valore.lower().startswith("0x") else int(valore)
+            except (OSError, ValueError) as e:
+                self.errori.append(f"{percorso}: no DOS attributes after the run ({e})")
+                continue
+            if bit & 6 != 6:
+                self.errori.append(f"{percorso}: DOS attributes {valore} after the run, not hidden and system")
+
     def controlla_com(self):
         file_log = self.p.unix(LOG_COM)
         eventi = []
@@ -514,6 +529,7 @@ class Esecuzione:
             traccia("program ended")
             self.rilascia()
             self.controlla_file(prima)
+            self.controlla_attributi()
             self.controlla_com()
         except Fallito as e:
             self.errori.insert(0, str(e))

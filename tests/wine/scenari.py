@@ -18,6 +18,16 @@ DATI_MANCANTE = "File delle impostazioni mancante. Impossibile continuare."
 DATI_NON_VALIDO = "Il file delle impostazioni non è valido. Impossibile continuare"
 
 
+ESTRARRE = ("Estrarre tutti i file dell'archivio scaricato in un'unica cartella e avviare il programma da "
+            "quella cartella.")
+
+
+def mancanti(nomi, cartella):
+    testa = (f"Il file {nomi[0]} non si trova" if len(nomi) == 1
+             else f"I file {' e '.join(nomi)} non si trovano")
+    return testa + " nella cartella del programma:" + CR + cartella + CR + CR + ESTRARRE
+
+
 def copia_fallita(nome, cartella):
     return f"Non è stato possibile copiare il file {nome} in {cartella}." + CR + CR + IMPOSSIBILE
 
@@ -137,6 +147,8 @@ class Scenario:
     cartella_30: str = CARTELLA_30
     dati: str = "valido"                   # valido, mancante, non_valido, nascosto
     estr_accanto: bool = True              # "Estr.bin" shipped beside the program
+    bl_accanto: bool = True                # "bl.bin" shipped beside the program
+    nascosti: tuple = ()                   # Windows paths of host files made hidden before the run
     residuo_estr_bi_: bool = False         # an old "Estr.bi_" already in the version 4 folder
     registrati: tuple = ("aggiornamento", "decodifica")  # COM servers registered
     tieni_aperto: Optional[str] = None     # a file the "running host" holds open (share mode 0)
@@ -235,15 +247,33 @@ SCENARI = [
              install_path=CARTELLA_4, app_path=STD_30, env={"AGGIORNA_E2E_COMPLETA_HRESULT": "80004005"},
              boxes=[Box(TITOLO, CONFERMA_4, OK), Box(TITOLO, CONFERMA_30, ANNULLA)],
              scritti=V4_SCRITTI, com=[CREA_AGG, LETTURA, completa(CARTELLA_4), RILASCIA_AGG]),
-    Scenario("estr_mancante_30", "only 3.0, no Estr.bin beside the program: the copy-failed box",
+    Scenario("estr_mancante_30",
+             "only 3.0, no Estr.bin beside the program (started from inside the zip): one box naming "
+             "it and the folder, no confirmation, nothing written",
              app_path=STD_30, estr_accanto=False,
-             boxes=[Box(TITOLO, CONFERMA_30, OK), Box(TITOLO, copia_fallita("Estr.bin", CARTELLA_30), OK)],
+             boxes=[Box(TITOLO, mancanti(["Estr.bin"], CARTELLA_PROGRAMMA), OK)],
              com=[CREA_AGG, RILASCIA_AGG]),
     Scenario("estr_mancante_4",
-             "only 4, no Estr.bin beside the program: the copy-failed box, no bl.bin, no call",
+             "only 4, no Estr.bin beside the program: one box naming it, no settings read, no copy",
              install_path=CARTELLA_4, estr_accanto=False,
-             boxes=[Box(TITOLO, CONFERMA_4, OK), Box(TITOLO, copia_fallita("Estr.bin", CARTELLA_4), OK)],
-             com=[CREA_AGG, LETTURA, RILASCIA_AGG]),
+             boxes=[Box(TITOLO, mancanti(["Estr.bin"], CARTELLA_PROGRAMMA), OK)],
+             com=[CREA_AGG, RILASCIA_AGG]),
+    Scenario("avviato_dallo_zip",
+             "both, the program alone in its folder as Explorer starts it from inside the zip: one box "
+             "naming both files, no Estr.bi_ left",
+             install_path=CARTELLA_4, app_path=STD_30, estr_accanto=False, bl_accanto=False,
+             boxes=[Box(TITOLO, mancanti(["Estr.bin", "bl.bin"], CARTELLA_PROGRAMMA), OK)],
+             com=[CREA_AGG, RILASCIA_AGG]),
+    Scenario("solo_30_senza_bl",
+             "only 3.0 and no bl.bin beside the program: version 3.0 needs none, updated as usual",
+             app_path=STD_30, bl_accanto=False,
+             boxes=[Box(TITOLO, CONFERMA_30, OK), Box(TITOLO, RIUSCITO, OK)],
+             scritti=V30_SCRITTI, com=[CREA_AGG, RILASCIA_AGG]),
+    Scenario("archivio_nascosto_30",
+             "only 3.0 whose Estr.bin is hidden and system: replaced, and still hidden and system",
+             app_path=STD_30, nascosti=(_in(CARTELLA_30, "Estr.bin"),),
+             boxes=[Box(TITOLO, CONFERMA_30, OK), Box(TITOLO, RIUSCITO, OK)],
+             scritti=V30_SCRITTI, com=[CREA_AGG, RILASCIA_AGG]),
     Scenario("sorgente_trattenuta",
              "both, the delivered Estr.bin held without sharing (an unzip tool): the copy-failed box "
              "for each version, naming Estr.bin, no in-use box, nothing written",
