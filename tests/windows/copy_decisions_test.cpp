@@ -410,7 +410,9 @@ TEST(DesktopUser, FoldersAreTheDesktopUsersOrElseTheProcesss) {
     EXPECT_EQ(user_folder(CSIDL_LOCAL_APPDATA, not_a_token), to_utf8(own));
     CloseHandle(not_a_token);
     const ScopedHandle token = desktop_user_token();
-    if (token.valid()) EXPECT_EQ(user_folder(CSIDL_LOCAL_APPDATA, token.get()), to_utf8(own));
+    if (token.valid()) {
+        EXPECT_EQ(user_folder(CSIDL_LOCAL_APPDATA, token.get()), to_utf8(own));
+    }
     EXPECT_EQ(system_virtual_store().root, to_utf8(own) + "\\VirtualStore");
 }
 
