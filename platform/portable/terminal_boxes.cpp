@@ -109,11 +109,17 @@ int TerminalMessageBoxes::message_box(std::string_view text, std::uint32_t style
         return box_answer::ok;
     }
     out_ << "[ OK ] [ Annulla ]  (Invio = OK, \"a\" = Annulla) " << std::flush;
+    int invalid = 0;
     for (std::optional<std::string> line; out_ && (line = answer());) {
         switch (classify(*line)) {
             case Answer::ok: return box_answer::ok;
             case Answer::cancel: return box_answer::cancel;
             case Answer::unknown: break;
+        }
+        // A stream of answers that are neither is no user: the input is taken as ended.
+        if (++invalid == kMaxInvalidAnswers) {
+            closed_ = true;
+            break;
         }
         out_ << "Rispondere OK (Invio) oppure Annulla (\"a\"): " << std::flush;
     }

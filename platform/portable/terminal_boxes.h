@@ -20,10 +20,13 @@ namespace aggiorna::portable {
 // else, and gives Cancel at the end of input, as a closed box does.
 // An answer longer than kMaxAnswer bytes ends the input (what follows it can no longer be told
 // apart from it): that box and every later one are answered as at the end of input. So are the
-// boxes when `out` cannot be written (a closed terminal, a broken pipe): nobody sees them.
+// boxes when `out` cannot be written (a closed terminal, a broken pipe): nobody sees them, and
+// after kMaxInvalidAnswers answers in a row that are neither (`yes | AggiornaArchivio`): nobody
+// answers them.
 class TerminalMessageBoxes : public MessageBoxes {
 public:
     static constexpr std::size_t kMaxAnswer = 4096;
+    static constexpr int kMaxInvalidAnswers = 20;
     TerminalMessageBoxes(std::istream& in, std::ostream& out) : in_(in), out_(out) {}
     int message_box(std::string_view text, std::uint32_t style, std::string_view caption) override;
 

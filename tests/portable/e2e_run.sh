@@ -130,6 +130,17 @@ WINEPREFIX=$work/s/prefix timeout 20 "$work/s/Aggiornamento/AggiornaArchivio" </
 expect_file "$(q3)/Estr.bin" "archivio estrazioni della versione 3.0 (vecchio)"
 expect_file "$(q4)/Estr.bin" "archivio estrazioni della versione 4 (vecchio)"
 
+# `yes | AggiornaArchivio`: endless answers that are neither OK nor Cancel close the boxes after a
+# bounded number, with a bounded output.
+scenario=endless-invalid-answers
+"$src/scripts/make-sample-prefix" "$work/s" "$build" >/dev/null
+cp "$exe" "$work/s/Aggiornamento/AggiornaArchivio"
+yes | WINEPREFIX=$work/s/prefix timeout 20 "$work/s/Aggiornamento/AggiornaArchivio" >"$work/out" 2>&1 ||
+  fail "exit status $?"
+[ "$(stat -c %s "$work/out")" -lt 20000 ] || fail "wrote $(stat -c %s "$work/out") bytes"
+expect_file "$(q3)/Estr.bin" "archivio estrazioni della versione 3.0 (vecchio)"
+expect_file "$(q4)/Estr.bin" "archivio estrazioni della versione 4 (vecchio)"
+
 # Output into a pipe already closed: no silent death, the boxes are closed (Cancel).
 scenario=broken-pipe
 "$src/scripts/make-sample-prefix" "$work/s" "$build" >/dev/null

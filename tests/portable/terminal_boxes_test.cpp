@@ -105,6 +105,28 @@ TEST(TerminalMessageBoxes, AnOverlongAnswerEndsTheInput) {
     EXPECT_NE(out.str().find("Rispondere"), std::string::npos);
 }
 
+// `yes | AggiornaArchivio`: an endless stream of answers that are neither OK nor Cancel. After a
+// bounded number in a row the input counts as ended: Cancel, for this box and the later ones,
+// with a bounded output. Fewer in a row, and a good answer still counts.
+TEST(TerminalMessageBoxes, EndlessInvalidAnswersCloseTheBoxes) {
+    constexpr int kMax = TerminalMessageBoxes::kMaxInvalidAnswers;
+    std::string endless;
+    for (int i = 0; i < 100000; ++i) endless += "y\n";
+    std::istringstream in(endless);
+    std::ostringstream out;
+    TerminalMessageBoxes boxes(in, out);
+    EXPECT_EQ(boxes.message_box("Testo", box_style::confirmation, "C"), box_answer::cancel);
+    EXPECT_EQ(boxes.message_box("Testo", box_style::confirmation, "C"), box_answer::cancel);
+    EXPECT_EQ(boxes.message_box("Testo", box_style::information, "C"), box_answer::ok);
+    EXPECT_EQ(static_cast<long long>(in.tellg()), 2LL * kMax) << "read no further than the bound";
+    EXPECT_LT(out.str().size(), 200u * kMax);
+
+    std::string fewer;
+    for (int i = 0; i + 1 < kMax; ++i) fewer += "forse\n";
+    EXPECT_EQ(show(fewer + "ok\n", box_style::confirmation).answer, box_answer::ok);
+    EXPECT_EQ(show(fewer + "annulla\n", box_style::confirmation).answer, box_answer::cancel);
+}
+
 TEST(TerminalMessageBoxes, AnUnwritableOutputIsAClosedBox) {
     std::istringstream in("ok\nok\n");
     std::ostringstream out;
