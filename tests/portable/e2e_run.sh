@@ -135,8 +135,9 @@ expect_file "$(q4)/Estr.bin" "archivio estrazioni della versione 4 (vecchio)"
 scenario=endless-invalid-answers
 "$src/scripts/make-sample-prefix" "$work/s" "$build" >/dev/null
 cp "$exe" "$work/s/Aggiornamento/AggiornaArchivio"
-yes | WINEPREFIX=$work/s/prefix timeout 20 "$work/s/Aggiornamento/AggiornaArchivio" >"$work/out" 2>&1 ||
-  fail "exit status $?"
+yes | WINEPREFIX=$work/s/prefix timeout 20 "$work/s/Aggiornamento/AggiornaArchivio" >"$work/out" 2>&1
+status=${PIPESTATUS[1]}
+[ "$status" -eq 0 ] || fail "exit status $status"
 [ "$(stat -c %s "$work/out")" -lt 20000 ] || fail "wrote $(stat -c %s "$work/out") bytes"
 expect_file "$(q3)/Estr.bin" "archivio estrazioni della versione 3.0 (vecchio)"
 expect_file "$(q4)/Estr.bin" "archivio estrazioni della versione 4 (vecchio)"
