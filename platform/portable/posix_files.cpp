@@ -54,9 +54,11 @@ int code_for_errno(int err, Role role) {
         case ENOSPC:
         case EDQUOT:
             return code::disk_full;
+        // The host running is told only by the processes that hold the file (fail_held): a busy
+        // file or mount point is refused for another reason.
         case ETXTBSY:
         case EBUSY:
-            return code::path_file_access;
+            return code::permission_denied;
         case EMFILE:
         case ENFILE:
             return kTooManyFiles;
@@ -169,18 +171,20 @@ void write_all(const SystemCalls& calls, int fd, const char* data, std::size_t s
     }
 }
 
-// Copies from the current offset of `in` to its end. The kernel copies when it can, so the
-// memory used stays one buffer at most whatever the size of the file.
-void copy_contents(const SystemCalls& calls, int in, int out, const fs::path& source,
-                   const fs::path& temporary) {
+// Copies from the current offset of `in` to its end and returns the bytes copied. The kernel
+// copies when it can, so the memory used stays one buffer at most whatever the size of the file.
+std::uint64_t copy_contents(const SystemCalls& calls, int in, int out, const fs::path& source,
+                            const fs::path& temporary) {
     bool kernel_copy = true;
     bool kernel_copied = false;
+    std::uint64_t copied = 0;
     std::vector<char> buffer;
     for (;;) {
         if (kernel_copy) {
             const ssize_t n = retrying([&] { return calls.copy_file_range(in, out, kKernelCopyChunk); });
             if (n > 0) {
                 kernel_copied = true;
+                copied += static_cast<std::uint64_t>(n);
                 continue;
             }
             if (n == 0) {
@@ -198,9 +202,25 @@ void copy_contents(const SystemCalls& calls, int in, int out, const fs::path& so
         if (buffer.empty()) buffer.resize(kBufferSize);
         const ssize_t n = retrying([&] { return calls.read(in, buffer.data(), buffer.size()); });
         if (n < 0) fail_errno("read", errno, source, Role::source);
-        if (n == 0) return;
+        if (n == 0) return copied;
         write_all(calls, out, buffer.data(), static_cast<std::size_t>(n), temporary);
+        copied += static_cast<std::uint64_t>(n);
     }
+}
+
+// A delivered file that another process still holds open for writing (an extraction or a
+// download not yet done) is not copied: brief holds are waited out for about two seconds, as on
+// Windows, then the copy fails.
+void wait_for_writers(const fs::path& source) {
+    for (int waited_ms = 0; !processes_holding(source, true, true).empty(); waited_ms += 50) {
+        if (waited_ms >= 2000) fail(kDeviceIoError, "open for writing by another process", EBUSY, source);
+        ::usleep(50 * 1000);
+    }
+}
+
+bool same_version(const struct stat& a, const struct stat& b) {
+    return a.st_size == b.st_size && a.st_mtim.tv_sec == b.st_mtim.tv_sec && a.st_mtim.tv_nsec == b.st_mtim.tv_nsec &&
+           a.st_ctim.tv_sec == b.st_ctim.tv_sec && a.st_ctim.tv_nsec == b.st_ctim.tv_nsec;
 }
 
 class PosixInputFile : public InputFile {
@@ -279,7 +299,29 @@ std::optional<pid_t> temporary_owner(const std::string& name) {
     return pid;
 }
 
-std::vector<pid_t> processes_holding(const fs::path& path, bool first_only) {
+namespace {
+
+// Whether the descriptor `fd` of the process `pid` was opened for writing: the access mode in its
+// fdinfo flags (octal).
+bool opened_for_writing(const std::string& pid, const char* fd) {
+    FILE* info = std::fopen(("/proc/" + pid + "/fdinfo/" + fd).c_str(), "r");
+    if (!info) return false;
+    bool writing = false;
+    char line[128];
+    while (std::fgets(line, sizeof line, info)) {
+        unsigned long flags = 0;
+        if (std::sscanf(line, "flags: %lo", &flags) == 1) {
+            writing = (flags & O_ACCMODE) != O_RDONLY;
+            break;
+        }
+    }
+    std::fclose(info);
+    return writing;
+}
+
+}  // namespace
+
+std::vector<pid_t> processes_holding(const fs::path& path, bool first_only, bool writing_only) {
     std::vector<pid_t> holders;
     struct stat target;
     if (::stat(path.c_str(), &target) != 0) return holders;
@@ -298,7 +340,7 @@ std::vector<pid_t> processes_holding(const fs::path& path, bool first_only) {
             if (fd->d_name[0] == '.') continue;
             struct stat st;
             if (::fstatat(::dirfd(fds), fd->d_name, &st, 0) == 0 && st.st_dev == target.st_dev &&
-                st.st_ino == target.st_ino) {
+                st.st_ino == target.st_ino && (!writing_only || opened_for_writing(std::string(pid), fd->d_name))) {
                 holders.push_back(static_cast<pid_t>(std::stol(std::string(pid))));
                 break;
             }
@@ -417,6 +459,9 @@ void PosixFileSystem::copy_file(const std::string& source, const std::string& de
     struct stat source_st;
     if (::fstat(in.get(), &source_st) != 0) fail_errno("fstat", errno, *from, Role::source);
     if (!S_ISREG(source_st.st_mode)) fail(code::file_not_found, "open", EISDIR, *from);
+    wait_for_writers(*from);
+    // A writer that let go meanwhile may have changed it: the version copied is the one now.
+    if (::fstat(in.get(), &source_st) != 0) fail_errno("fstat", errno, *from, Role::source);
 
     struct stat destination_st;
     const bool replacing = ::stat(to->c_str(), &destination_st) == 0;
@@ -459,9 +504,19 @@ void PosixFileSystem::copy_file(const std::string& source, const std::string& de
         if (!keep_dos_attributes(out.get(), *to)) fail_errno("fsetxattr", errno, temporary->path(), Role::destination);
     }
 
-    copy_contents(calls_, in.get(), out.get(), *from, temporary->path());
+    const std::uint64_t copied = copy_contents(calls_, in.get(), out.get(), *from, temporary->path());
+    // What was copied must be the file as it was opened: not cut short, grown or rewritten
+    // meanwhile by a writer that was not seen at the start.
+    struct stat after;
+    if (::fstat(in.get(), &after) != 0) fail_errno("fstat", errno, *from, Role::source);
+    if (copied != static_cast<std::uint64_t>(source_st.st_size) || !same_version(source_st, after))
+        fail(kDeviceIoError, "changed while it was copied", EIO, *from);
     if (retrying([&] { return calls_.fsync(out.get()); }) != 0)
         fail_errno("fsync", errno, temporary->path(), Role::destination);
+    // The writer's lock goes with the last descriptor of the temporary: a duplicate keeps it until
+    // the rename is done, so that another run's clean-up never takes the file for a leftover.
+    ScopedFd lock(::dup(out.get()), calls_);
+    if (lock.get() < 0) fail_errno("dup", errno, temporary->path(), Role::destination);
     // Some file systems report a failed write only when the file is closed.
     if (calls_.close(out.release()) != 0) fail_errno("close", errno, temporary->path(), Role::destination);
 

@@ -43,9 +43,10 @@ std::string temporary_name(pid_t pid);
 std::optional<pid_t> temporary_owner(const std::string& name);
 
 // The processes other than this one that hold the file at `path` open (by device and inode,
-// through /proc/<pid>/fd), the first one only when `first_only`. Processes whose descriptors we
-// may not see are not counted.
-std::vector<pid_t> processes_holding(const std::filesystem::path& path, bool first_only = false);
+// through /proc/<pid>/fd), for writing only when `writing_only`; the first one only when
+// `first_only`. Processes whose descriptors we may not see are not counted.
+std::vector<pid_t> processes_holding(const std::filesystem::path& path, bool first_only = false,
+                                     bool writing_only = false);
 inline bool held_open_by_another_process(const std::filesystem::path& path) {
     return !processes_holding(path, true).empty();
 }

@@ -9,6 +9,7 @@
 #include <stdlib.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <sys/xattr.h>
@@ -19,6 +20,7 @@
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
+#include <functional>
 #include <fstream>
 #include <iterator>
 #include <memory>
@@ -456,12 +458,13 @@ TEST_F(PosixFilesTest, InjectedFailuresKeepTheOldFile) {
         {"copy_file_range", 1, ENOSPC, true, code::disk_full},
         {"copy_file_range", 1, EIO, true, 57},
         {"write", 2, ENOSPC, false, code::disk_full},
-        {"write", 3, ETXTBSY, false, code::path_file_access},
+        {"write", 3, ETXTBSY, false, code::permission_denied},
         {"read", 2, EIO, false, 57},
         {"fsync", 1, EIO, true, 57},
         {"close", 1, EIO, true, 57},  // the temporary, closed and checked before the rename
         {"rename", 1, EXDEV, true, 57},
-        {"rename", 1, EBUSY, true, code::path_file_access},
+        // Only a process holding the destination is the host running; a busy name is not.
+        {"rename", 1, EBUSY, true, code::permission_denied},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(std::string(c.kind) + " #" + std::to_string(c.nth) + " errno " + std::to_string(c.err));
@@ -471,6 +474,138 @@ TEST_F(PosixFilesTest, InjectedFailuresKeepTheOldFile) {
         EXPECT_EQ(read_whole(host_ / "Estr.bin"), old_archive_);
         EXPECT_TRUE(temporaries().empty());
     }
+}
+
+// A delivered file that changes while it is copied (an extraction or a download still writing
+// it): cut short, grown or rewritten between the first read and the last, it is a failed copy of
+// the delivered file, never an archive installed cut short; nothing is left behind.
+TEST_F(PosixFilesTest, ADeliveredFileThatChangesWhileCopiedIsAFailedCopy) {
+    struct Case { const char* what; std::function<void(const fs::path&)> change; };
+    const Case cases[] = {
+        {"cut short", [](const fs::path& p) { fs::resize_file(p, 1000); }},
+        {"grown", [](const fs::path& p) { std::ofstream(p, std::ios::app) << "more"; }},
+        {"rewritten, same size", [](const fs::path& p) {
+             std::fstream f(p, std::ios::in | std::ios::out | std::ios::binary);
+             f.seekp(10);
+             f << "X";
+         }},
+    };
+    for (const bool kernel_copy : {true, false}) {
+        for (const Case& c : cases) {
+            SCOPED_TRACE(std::string(c.what) + (kernel_copy ? ", kernel copy" : ", read and write"));
+            write_whole(upd_ / "Estr.bin", new_archive_);
+            write_whole(host_ / "Estr.bin", old_archive_);
+            SystemCalls calls = posix_calls();
+            bool changed = false;
+            const fs::path source = upd_ / "Estr.bin";
+            const auto change_once = [&] {
+                if (!changed) {
+                    changed = true;
+                    ::usleep(20000);  // a later time stamp than the file's
+                    c.change(source);
+                }
+            };
+            if (kernel_copy) {
+                const auto real = calls.copy_file_range;
+                calls.copy_file_range = [=, &change_once](int i, int o, std::size_t n) {
+                    const ssize_t done = real(i, o, std::min<std::size_t>(n, 1 << 20));
+                    change_once();
+                    return done;
+                };
+            } else {
+                calls.copy_file_range = [](int, int, std::size_t) -> ssize_t { return (errno = ENOSYS, -1); };
+                const auto real = calls.read;
+                calls.read = [=, &change_once](int fd, void* b, std::size_t n) {
+                    const ssize_t done = real(fd, b, n);
+                    change_once();
+                    return done;
+                };
+            }
+            PosixFileSystem files(prefix_, calls);
+            const int code = code_of_copy(files, "C:\\Upd\\Estr.bin", "C:\\Host\\Estr.bin");
+            EXPECT_NE(code, 0);
+            EXPECT_NE(code, code::path_file_access);
+            EXPECT_TRUE(read_whole(host_ / "Estr.bin") == old_archive_) << "the host's archive changed";
+            EXPECT_TRUE(temporaries().empty());
+        }
+    }
+}
+
+// A delivered file that another process holds open for writing is not copied; one that is only
+// read by others is, and so is one whose writer lets go within the wait.
+TEST_F(PosixFilesTest, ADeliveredFileStillOpenForWritingIsNotCopied) {
+    PosixFileSystem files(prefix_);
+    const pid_t reader = ::fork();
+    ASSERT_GE(reader, 0);
+    if (reader == 0) {
+        if (::open((upd_ / "Estr.bin").c_str(), O_RDONLY) < 0) ::_exit(1);
+        ::pause();
+        ::_exit(0);
+    }
+    children_.push_back(reader);
+    while (processes_holding(upd_ / "Estr.bin").empty()) ::usleep(1000);
+    EXPECT_EQ(code_of_copy(files, "C:\\Upd\\Estr.bin", "C:\\Host\\Estr.bin"), 0);
+    EXPECT_TRUE(read_whole(host_ / "Estr.bin") == new_archive_) << "the new archive is not in place";
+
+    write_whole(host_ / "Estr.bin", old_archive_);
+    for (const int hold_ms : {60000, 500}) {
+        SCOPED_TRACE(hold_ms);
+        const pid_t writer = ::fork();
+        ASSERT_GE(writer, 0);
+        if (writer == 0) {
+            if (::open((upd_ / "Estr.bin").c_str(), O_WRONLY | O_APPEND) < 0) ::_exit(1);
+            ::usleep(hold_ms * 1000);
+            ::_exit(0);
+        }
+        children_.push_back(writer);
+        while (processes_holding(upd_ / "Estr.bin", true, true).empty()) ::usleep(1000);
+        const int code = code_of_copy(files, "C:\\Upd\\Estr.bin", "C:\\Host\\Estr.bin");
+        if (hold_ms > 2000) {
+            EXPECT_NE(code, 0);
+            EXPECT_NE(code, code::path_file_access);
+            EXPECT_TRUE(read_whole(host_ / "Estr.bin") == old_archive_) << "the host's archive changed";
+        } else {
+            EXPECT_EQ(code, 0);
+            EXPECT_TRUE(read_whole(host_ / "Estr.bin") == new_archive_) << "the new archive is not in place";
+        }
+        EXPECT_TRUE(temporaries().empty());
+        ::kill(writer, SIGKILL);
+        ::waitpid(writer, nullptr, 0);
+        children_.pop_back();
+    }
+}
+
+// Two runs at once into one folder: each keeps its temporary locked until its rename, so that the
+// other's clean-up of leftovers, run in that moment, never removes it.
+TEST_F(PosixFilesTest, AnotherCopysCleanUpBeforeTheRenameLeavesTheTemporary) {
+    write_whole(upd_ / "bl.bin", "companion");
+    SystemCalls calls = posix_calls();
+    const auto real_rename = calls.rename;
+    const fs::path prefix = prefix_;
+    calls.rename = [=](const char* from, const char* to) {
+        PosixFileSystem(prefix).copy_file("C:\\Upd\\bl.bin", "C:\\Host\\bl.bin");  // the other run
+        return real_rename(from, to);
+    };
+    PosixFileSystem files(prefix_, calls);
+    EXPECT_EQ(code_of_copy(files, "C:\\Upd\\Estr.bin", "C:\\Host\\Estr.bin"), 0);
+    EXPECT_TRUE(read_whole(host_ / "Estr.bin") == new_archive_) << "the new archive is not in place";
+    EXPECT_EQ(read_whole(host_ / "bl.bin"), "companion");
+    EXPECT_TRUE(temporaries().empty());
+}
+
+// A destination the system cannot replace for another reason than a holder (a mount point:
+// EBUSY) is a failed copy, not the host running.
+TEST_F(PosixFilesTest, AMountPointDestinationIsAFailedCopyNotTheHost) {
+    write_whole(root_ / "elsewhere", "mounted");
+    if (::mount((root_ / "elsewhere").c_str(), (host_ / "Estr.bin").c_str(), nullptr, MS_BIND, nullptr) != 0)
+        GTEST_SKIP() << "cannot bind-mount here: " << std::strerror(errno);
+    PosixFileSystem files(prefix_);
+    const int code = code_of_copy(files, "C:\\Upd\\Estr.bin", "C:\\Host\\Estr.bin");
+    const auto left = temporaries();
+    ::umount2((host_ / "Estr.bin").c_str(), MNT_DETACH);
+    EXPECT_EQ(code, code::permission_denied);
+    EXPECT_TRUE(left.empty());
+    EXPECT_TRUE(read_whole(host_ / "Estr.bin") == old_archive_) << "the host's archive changed";
 }
 
 // Every call of a copy failing in turn: the destination is the old file or the whole new one,
