@@ -413,12 +413,23 @@ void replace_file(const std::string& source, const std::string& destination,
     const Destination to{destination, wide_path(destination), host_folder, system};
     const std::wstring& wide_destination = to.wide;
 
-    ScopedHandle input(CreateFileW(wide_source.c_str(), GENERIC_READ,
-                                   FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                                   FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
-    if (!input.valid()) fail_not_destination("CreateFileW (source)", GetLastError(), source);
-    FILETIME written = {};
-    const bool have_time = GetFileTime(input.get(), nullptr, nullptr, &written) != 0;
+    // Nobody may write the delivered file while it is read: one that an extraction or a download
+    // still holds open for writing is refused (as CopyFileW refuses it), after the wait for
+    // brief holds.
+    ScopedHandle input;
+    const DWORD opened = with_retries([&] {
+        input = ScopedHandle(CreateFileW(wide_source.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                         OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+        return input.valid() ? ERROR_SUCCESS : GetLastError();
+    });
+    if (opened != ERROR_SUCCESS) fail_not_destination("CreateFileW (source)", opened, source);
+    // A file on a disk, as the delivered files are, is checked at the end against what it was
+    // now (a pipe, which only the tests give, has no size to compare).
+    BY_HANDLE_FILE_INFORMATION at_open = {};
+    const bool on_disk = GetFileType(input.get()) == FILE_TYPE_DISK;
+    if (on_disk && !GetFileInformationByHandle(input.get(), &at_open)) {
+        fail_not_destination("GetFileInformationByHandle (source)", GetLastError(), source);
+    }
 
     // Checked before the copy as well as before the replace, so that a running host does not
     // cost a whole copy first.
@@ -429,6 +440,7 @@ void replace_file(const std::string& source, const std::string& destination,
     // volume.
     TemporaryFile temporary = create_temporary(destination, system);
     std::vector<std::uint8_t> buffer(1u << 16);
+    std::uint64_t copied = 0;
     for (;;) {
         DWORD got = 0;
         if (!ReadFile(input.get(), buffer.data(), static_cast<DWORD>(buffer.size()), &got,
@@ -436,15 +448,24 @@ void replace_file(const std::string& source, const std::string& destination,
             fail_not_destination("ReadFile", GetLastError(), source);
         }
         if (got == 0) break;
+        copied += got;
         DWORD put = 0;
         if (!WriteFile(temporary.get(), buffer.data(), got, &put, nullptr)) {
             fail_not_destination("WriteFile (temporary)", GetLastError(), destination);
         }
         if (put != got) fail_not_destination("WriteFile (temporary)", ERROR_DISK_FULL, destination);
     }
+    // What was copied must be the file as it was opened, all of it.
+    BY_HANDLE_FILE_INFORMATION at_end = {};
+    const std::uint64_t size = (std::uint64_t{at_open.nFileSizeHigh} << 32) | at_open.nFileSizeLow;
+    if (on_disk && (!GetFileInformationByHandle(input.get(), &at_end) || copied != size ||
+                    at_end.nFileSizeHigh != at_open.nFileSizeHigh || at_end.nFileSizeLow != at_open.nFileSizeLow ||
+                    CompareFileTime(&at_end.ftLastWriteTime, &at_open.ftLastWriteTime) != 0)) {
+        fail_not_destination("ReadFile (source changed while it was copied)", ERROR_READ_FAULT, source);
+    }
     input.close();
     keep_security_and_attributes(temporary.get(), to);
-    if (have_time) SetFileTime(temporary.get(), nullptr, nullptr, &written);
+    if (on_disk) SetFileTime(temporary.get(), nullptr, nullptr, &at_open.ftLastWriteTime);
     if (!FlushFileBuffers(temporary.get())) {
         fail_not_destination("FlushFileBuffers (temporary)", GetLastError(), destination);
     }

@@ -68,8 +68,11 @@ public:
     // and renames it over the destination in one step through its own handle. Only a
     // destination that another program holds open is 75 (an exclusive open is refused whatever
     // that program shares); brief holds are waited out for about two seconds, before the copy
-    // and at the replace. A failure on the source or on the temporary is never 75 (a sharing
-    // violation there is 70). Temporary files left by cut-off runs, and not held by a running
+    // and at the replace. The delivered file is read sharing only reading: one that another
+    // program holds open for writing (a download or an extraction not yet done) is refused after
+    // that wait, and one that is not, when the copy ends, whole and as it was opened is a failed
+    // copy (57). A failure on the source or on the temporary is never 75 (a sharing violation
+    // there is 70). Temporary files left by cut-off runs, and not held by a running
     // copy, are removed from the folder first. The destination takes the source's last-write
     // time, and a replaced one keeps its DACL (where the volume keeps DACLs) and its hidden and
     // system attributes. Where the user has a virtual copy of the destination (a host that runs

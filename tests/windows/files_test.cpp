@@ -119,6 +119,43 @@ TEST_F(FilesTest, ASourceHeldWithoutSharingIsACopyFailureNotTheHost) {
     expect_no_temporary();
 }
 
+// A delivered file still being written (a download or an extraction holds it open for writing,
+// sharing everything): refused after the wait for brief holds, never copied as it stands; one
+// that others only read is copied, and so is one whose writer lets go within the wait.
+TEST_F(FilesTest, ADeliveredFileStillOpenForWritingIsNotCopied) {
+    struct Case { const char* what; DWORD access; DWORD release_after_ms; int expected; };
+    const Case cases[] = {
+        {"written, everything shared", GENERIC_WRITE, 0, code::permission_denied},
+        {"read and written", GENERIC_READ | GENERIC_WRITE, 0, code::permission_denied},
+        {"only read by another program", GENERIC_READ, 0, 0},
+        {"written for a moment", GENERIC_WRITE, 500, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        write("Estr.bin", "nuovo archivio");
+        write("Dest.bin", "vecchio");
+        const HANDLE held = CreateFileW(wide(path("Estr.bin")).c_str(), c.access, kShareAll, nullptr, OPEN_EXISTING,
+                                        FILE_ATTRIBUTE_NORMAL, nullptr);
+        ASSERT_NE(held, INVALID_HANDLE_VALUE);
+        std::thread release;
+        if (c.release_after_ms > 0) {
+            release = std::thread([&] {
+                Sleep(c.release_after_ms);
+                CloseHandle(held);
+            });
+        }
+        const int error = copy_error(path("Estr.bin"), path("Dest.bin"));
+        if (release.joinable()) {
+            release.join();
+        } else {
+            CloseHandle(held);
+        }
+        EXPECT_EQ(error, c.expected);
+        EXPECT_EQ(read("Dest.bin"), c.expected == 0 ? "nuovo archivio" : "vecchio");
+        expect_no_temporary();
+    }
+}
+
 // A read failure in the middle of the copy, with the temporary open and partly written: a pipe
 // as the source, whose writer goes away after the first bytes.
 TEST_F(FilesTest, AFailureInTheMiddleOfTheCopyLeavesNoTemporary) {

@@ -351,7 +351,8 @@ class Esecuzione:
             f.unlink(missing_ok=True)
         self.uscita_holder = open(self.uscita / "holder.txt", "wb")
         self.holder = subprocess.Popen(
-            ["wine", CARTELLA_TEST + "\\e2e_holder.exe", "hold", self.sc.tieni_aperto, CARTELLA_TEST + "\\pronto"],
+            ["wine", CARTELLA_TEST + "\\e2e_holder.exe", "write" if self.sc.in_scrittura else "hold",
+             self.sc.tieni_aperto, CARTELLA_TEST + "\\pronto"],
             env=self.p.env, stdin=subprocess.DEVNULL, stdout=self.uscita_holder, stderr=self.uscita_holder)
         scadenza = time.monotonic() + 30
         while not pronto.exists():

@@ -1,9 +1,12 @@
 // A small Windows helper for the end-to-end scenarios: stands in for a running host by holding a
-// file open with no sharing, or marks a file hidden.
+// file open with no sharing, stands in for a download still writing a file, or marks a file
+// hidden.
 //
 //   e2e_holder hold <file> <ready-file>   opens <file> for reading and writing with share mode 0,
 //                                         then creates <ready-file> and waits until a file named
 //                                         <ready-file>.stop appears (or 60 s pass, or it is killed)
+//   e2e_holder write <file> <ready-file>  the same, open for writing and sharing everything, as a
+//                                         download or an extraction that is not done
 //   e2e_holder hide <file>                adds the hidden attribute to <file>
 //
 // Exit status 0 on success, 1 when the file cannot be opened or changed, 2 on wrong usage.
@@ -17,9 +20,11 @@
 
 namespace {
 
-int hold(const wchar_t* file, const wchar_t* ready) {
-    HANDLE held = CreateFileW(file, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
+int hold(const wchar_t* file, const wchar_t* ready, bool writing) {
+    HANDLE held = writing ? CreateFileW(file, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                        nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr)
+                          : CreateFileW(file, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                                        FILE_ATTRIBUTE_NORMAL, nullptr);
     if (held == INVALID_HANDLE_VALUE) {
         std::fprintf(stderr, "e2e_holder: cannot open the file, error %lu\n", GetLastError());
         return 1;
@@ -54,8 +59,8 @@ int hide(const wchar_t* file) {
 
 int wmain(int argc, wchar_t** argv) {
     const std::wstring mode = argc > 1 ? argv[1] : L"";
-    if (mode == L"hold" && argc == 4) return hold(argv[2], argv[3]);
+    if ((mode == L"hold" || mode == L"write") && argc == 4) return hold(argv[2], argv[3], mode == L"write");
     if (mode == L"hide" && argc == 3) return hide(argv[2]);
-    std::fprintf(stderr, "usage: e2e_holder hold <file> <ready-file> | hide <file>\n");
+    std::fprintf(stderr, "usage: e2e_holder hold|write <file> <ready-file> | hide <file>\n");
     return 2;
 }

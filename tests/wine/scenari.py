@@ -152,6 +152,7 @@ class Scenario:
     residuo_estr_bi_: bool = False         # an old "Estr.bi_" already in the version 4 folder
     registrati: tuple = ("aggiornamento", "decodifica")  # COM servers registered
     tieni_aperto: Optional[str] = None     # a file the "running host" holds open (share mode 0)
+    in_scrittura: bool = False             # tieni_aperto is held for writing, sharing everything
     virtuali: dict = field(default_factory=dict)  # Windows path -> content: the user's virtual copies
     env: dict = field(default_factory=dict)
     scritti: dict = field(default_factory=dict)  # Windows path -> content expected after the run
@@ -278,6 +279,14 @@ SCENARI = [
              "both, the delivered Estr.bin held without sharing (an unzip tool): the copy-failed box "
              "for each version, naming Estr.bin, no in-use box, nothing written",
              install_path=CARTELLA_4, app_path=STD_30, tieni_aperto=_in(CARTELLA_PROGRAMMA, "Estr.bin"),
+             boxes=[Box(TITOLO, CONFERMA_4, OK), Box(TITOLO, copia_fallita("Estr.bin", CARTELLA_4), OK),
+                    Box(TITOLO, CONFERMA_30, OK), Box(TITOLO, copia_fallita("Estr.bin", CARTELLA_30), OK)],
+             com=[CREA_AGG, LETTURA, RILASCIA_AGG]),
+    Scenario("consegna_in_scrittura",
+             "both, the delivered Estr.bin still open for writing, sharing everything (a download or an "
+             "extraction not done): the copy-failed box for each version, nothing written",
+             install_path=CARTELLA_4, app_path=STD_30, tieni_aperto=_in(CARTELLA_PROGRAMMA, "Estr.bin"),
+             in_scrittura=True,
              boxes=[Box(TITOLO, CONFERMA_4, OK), Box(TITOLO, copia_fallita("Estr.bin", CARTELLA_4), OK),
                     Box(TITOLO, CONFERMA_30, OK), Box(TITOLO, copia_fallita("Estr.bin", CARTELLA_30), OK)],
              com=[CREA_AGG, LETTURA, RILASCIA_AGG]),
