@@ -8,6 +8,7 @@ names compared without case); the two host sections are written last, where a ke
 last save would stand, so a reader that relied on the order would miss them.
 
     bench/gen_system_reg.py --size-mb 20 --output /tmp/system.reg
+    bench/gen_system_reg.py --size-mb 1 --host-sections 600000 --output /tmp/system.reg
 """
 
 import argparse
@@ -164,6 +165,9 @@ def main(argv):
     parser.add_argument("--size-mb", type=float, default=20.0, help="approximate size (default 20)")
     parser.add_argument("--output", default="system.reg", help="file to write (default system.reg)")
     parser.add_argument("--seed", type=int, default=4, help="seed of the content (default 4)")
+    parser.add_argument("--host-sections", type=int, default=1,
+                        help="write the version 4 host's key in this many sections, one value each, "
+                             "its InstallPath in the last (default 1)")
     args = parser.parse_args(argv)
 
     rng = random.Random(args.seed)
@@ -178,6 +182,9 @@ def main(argv):
         out.write("WINE REGISTRY Version 2\n;; All keys relative to \\\\Machine\n\n#arch=win64\n")
         for path in sorted(sections, key=sort_key):
             write(out, path, sections[path], rng)
+        v4_path = host_sections[0][0]
+        for i in range(args.host_sections - 1):
+            write(out, v4_path, [dword("Voce%d" % i, i)], rng)
         for path, values in host_sections:
             write(out, path, values, rng)
     return 0

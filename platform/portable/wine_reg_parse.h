@@ -35,6 +35,17 @@ public:
         return static_cast<unsigned char>(buffer_[pos_ + ahead]);
     }
     void skip(std::size_t n = 1) { pos_ += n; }
+    // Moves to `offset`, keeping what the buffer holds when the offset lies in it: names read
+    // one after the other in file order are read through one buffer.
+    void seek(std::uint64_t offset) {
+        if (offset >= base_ && offset < base_ + len_) {
+            pos_ = static_cast<std::size_t>(offset - base_);
+            return;
+        }
+        base_ = offset;
+        pos_ = len_ = 0;
+        end_ = false;
+    }
     std::uint64_t offset() const { return base_ + pos_; }
     // Up to `want` bytes (at most 64 KiB) from the cursor on, fewer only at the end of the file.
     std::string_view window(std::size_t want);

@@ -19,17 +19,59 @@ namespace {
 using wine_reg::Cursor;
 using wine_reg::SectionName;
 constexpr std::uint64_t kNone = ~std::uint64_t{0};
-// 4 MiB of notes at most; in a file with more sections, each lookup reads the file through.
+// 4 MiB of notes for a file, as many for a subtree: in a file with more sections, the deepest
+// keys are left out and noted when a lookup reaches them (Notes).
 constexpr std::size_t kMaxEntries = std::size_t{1} << 19;
 
-// A section noted under the hash of a key's path, in one word: the offset of its '[' in the low
-// bits, kBelow when the section is that of a key below that key, and the hash's top bits above.
-// Eight bytes a note keep the pages a large file's notes touch few.
-// A section that starts more than 1 TiB into a file is not found.
+// A section noted under the hash of a key on its path, in one word: the offset of its '[' in the
+// low bits, kBelow when the section is that of a key below that key, the key's depth (counted
+// from 1; 63 stands for 63 and more), and the hash's top bits above. Eight bytes a note keep the
+// pages a large file's notes touch few. A section that starts more than 1 TiB into a file is not
+// found.
 using Entry = std::uint64_t;
-constexpr std::uint64_t kBelow = std::uint64_t{1} << 40, kOffset = kBelow - 1, kHashBits = ~(2 * kBelow - 1);
+constexpr std::uint64_t kBelow = std::uint64_t{1} << 40, kOffset = kBelow - 1;
+constexpr int kDepthShift = 41;
+constexpr std::size_t kDeepest = 63;
+constexpr std::uint64_t kHashBits = ~((std::uint64_t{1} << (kDepthShift + 6)) - 1);
 constexpr bool same_hash(Entry e, std::uint64_t hash) { return ((e ^ hash) & kHashBits) == 0; }
+constexpr std::size_t depth_of(Entry e) { return static_cast<std::size_t>(e >> kDepthShift) & kDeepest; }
 
+std::size_t depth(std::string_view path) {
+    return path.empty() ? 0 : 1 + static_cast<std::size_t>(std::count(path.begin(), path.end(), '\\'));
+}
+
+// The notes of one reading of a file: each key on the paths of the sections within `root` (all
+// of the file for ""), at the depth of `root` and below. When they do not all fit, the deepest
+// are dropped, so that the keys down to `depth` are all noted: a lookup of a key deeper than that
+// reads the file again, for the subtree of that key alone.
+struct Notes {
+    std::string root;
+    std::uint64_t root_hash = wine_reg::kHashStart;
+    std::size_t root_depth = 0;
+    std::size_t depth = kDeepest;  // kDeepest: every key is noted, however deep
+    std::vector<Entry> entries;
+
+    void add(std::uint64_t hash, std::size_t key_depth, bool own, std::uint64_t at) {
+        key_depth = std::min(key_depth, kDeepest);
+        if (key_depth > depth || at > kOffset) return;
+        if (entries.size() == kMaxEntries) {
+            // The deepest keys make room; those of this section too, if it is one of them.
+            std::size_t deepest = key_depth;
+            for (const Entry e : entries) deepest = std::max(deepest, depth_of(e));
+            depth = deepest - 1;
+            std::erase_if(entries, [this](Entry e) { return depth_of(e) > depth; });
+            if (key_depth > depth) return;
+        }
+        entries.push_back((hash & kHashBits) | (std::uint64_t{key_depth} << kDepthShift) | (own ? at : at | kBelow));
+    }
+    // Whether the notes tell all that stands of the key `path`, `path_depth` deep (never with
+    // `depth` 0: notes of nothing).
+    bool cover(std::string_view path, std::size_t path_depth) const {
+        const bool within = root.empty() || path == root ||
+                            (path.size() > root.size() && path[root.size()] == '\\' && path.starts_with(root));
+        return within && depth > 0 && (depth == kDeepest || path_depth <= depth);
+    }
+};
 // What tells one version of a file from another: Wine saves by renaming a new file over the old
 // one, and an editor that writes in place changes the size or the times.
 using FileIdentity = std::array<long long, 7>;
@@ -138,10 +180,12 @@ private:
     std::size_t shared_ = 0;
 };
 
-// Reads the file through and notes its sections (only those of hash `*only` when given). False
-// when there were more than the notes keep.
-bool note_sections(int fd, Cursor& c, const std::uint64_t* only, std::vector<Entry>& out) {
-    bool complete = true;
+// Reads the file through and hands `note` each key on the path of each section within the key
+// `within` (its hash and depth; depth 0: all of the file) at that depth or deeper:
+// note(hash, key depth, whether the section is the key's own, offset of its '['). A key that the
+// section name before had too is handed on only for that one.
+template <typename Note>
+void note_sections(int fd, Cursor& c, std::uint64_t within_hash, std::size_t within_depth, Note&& note) {
     std::uint64_t last = kNone;  // the last section line
     bool last_key = false;       // Wine made a key of it
     // The first section line after `last`, when reading that section through found it.
@@ -149,6 +193,7 @@ bool note_sections(int fd, Cursor& c, const std::uint64_t* only, std::vector<Ent
     std::string name;
     std::vector<std::uint64_t> slow;  // the hashes of a name that is not plain
     PlainNames plain;
+    Cursor body(fd, 0);
     while (c.find('[')) {
         const std::uint64_t at = c.offset();
         bool section = at == next;
@@ -156,7 +201,7 @@ bool note_sections(int fd, Cursor& c, const std::uint64_t* only, std::vector<Ent
             const Start start = line_start(c, last_key);
             if (start == Start::unknown) {
                 // Read the last section through, as Wine does, to find the line that ends it.
-                Cursor body(fd, last);
+                body.seek(last);
                 std::optional<wine_reg::Value> unused;
                 wine_reg::read_body(body, last_key, nullptr, unused);
                 next = body.peek() < 0 ? kNone : body.offset();
@@ -173,18 +218,13 @@ bool note_sections(int fd, Cursor& c, const std::uint64_t* only, std::vector<Ent
             if (kind != SectionName::none) wine_reg::path_hash(name, &slow);
         }
         const std::vector<std::uint64_t>& hashes = is_plain ? plain.hashes() : slow;
-        // The keys above this one, unless the name before had them already, and this one.
-        for (std::size_t d = plain.shared(); d < hashes.size(); ++d) {
-            const bool own = kind == SectionName::key && d + 1 == hashes.size();
-            if (only && !same_hash(hashes[d], *only)) continue;
-            if (out.size() < kMaxEntries && at <= kOffset)
-                out.push_back((hashes[d] & kHashBits) | (own ? at : at | kBelow));
-            else complete = false;
-        }
         last = at;
         last_key = kind == SectionName::key || kind == SectionName::unlisted;
+        if (within_depth > 0 && (hashes.size() < within_depth || hashes[within_depth - 1] != within_hash)) continue;
+        // The keys above this one, unless the name before had them already, and this one.
+        for (std::size_t d = std::max(plain.shared(), within_depth ? within_depth - 1 : 0); d < hashes.size(); ++d)
+            note(hashes[d], d + 1, kind == SectionName::key && d + 1 == hashes.size(), at);
     }
-    return complete;
 }
 
 }  // namespace
@@ -199,8 +239,9 @@ struct WineRegistry::State {
         std::size_t users = 0;
         bool win64 = false;
         std::optional<FileIdentity> noted;
-        std::vector<Entry> entries;
-        bool complete = true;  // every section is noted
+        Notes whole;  // of the whole file
+        // Of the last key looked up that the whole file's notes do not reach; none at first.
+        Notes subtree{.depth = 0};
     };
 
     struct Key {
@@ -208,12 +249,21 @@ struct WineRegistry::State {
         std::string path;  // canonical, as the caller named it
         bool wow = false;  // found under Software\Wow6432Node
         std::vector<std::uint64_t> sections;
+        // Where the key has too many sections to note: its path in the file, read through for
+        // each value.
+        std::string streamed;
+    };
+
+    // What a lookup found of a key.
+    struct Found {
+        std::vector<std::uint64_t> own;  // its sections, in file order
+        bool streamed = false;           // or: too many of them to note
     };
 
     Hive hives[2];
     std::unordered_map<RegKey, Key> keys;
     RegKey next_key = 1;
-    std::size_t index_builds = 0;
+    std::size_t passes = 0;
 
     ~State() {
         for (Hive& h : hives)
@@ -240,7 +290,8 @@ struct WineRegistry::State {
         const FileIdentity identity = identity_of(st);
         if (h.noted != identity) {
             h.noted.reset();
-            h.entries.clear();
+            h.whole = Notes{};
+            h.subtree = Notes{.depth = 0};
             Cursor c(fd, 0);
             const Head head = read_head(c);
             if (head == Head::invalid) {
@@ -249,10 +300,12 @@ struct WineRegistry::State {
             }
             h.win64 = head == Head::win64;
             // About one note for each 128 bytes of a file as Wine writes it.
-            h.entries.reserve(std::min<std::size_t>(kMaxEntries, static_cast<std::size_t>(st.st_size) / 128));
-            h.complete = note_sections(fd, c, nullptr, h.entries);
+            h.whole.entries.reserve(std::min<std::size_t>(kMaxEntries, static_cast<std::size_t>(st.st_size) / 128));
+            note_sections(fd, c, 0, 0, [&h](std::uint64_t hash, std::size_t d, bool own, std::uint64_t at) {
+                h.whole.add(hash, d, own, at);
+            });
             h.noted = identity;
-            ++index_builds;
+            ++passes;
         }
         h.fd = fd;
         return &h;
@@ -273,43 +326,100 @@ struct WineRegistry::State {
         return handle;
     }
 
-    // The sections of the key `path` in file order (none when it has only keys below it); nullopt
-    // when the key does not exist. Each noted section is checked by reading its name again.
-    std::optional<std::vector<std::uint64_t>> sections(Hive& h, const std::string& path) {
+    // Hands `section` each section of the key `path` (own: its own; else one of a key below it),
+    // reading the whole file through, until it returns false. Each is checked by reading its
+    // name again.
+    template <typename Section>
+    void stream_sections(Hive& h, const std::string& path, Section&& section) {
         const std::uint64_t hash = wine_reg::path_hash(path);
-        std::vector<Entry> scanned;
-        if (!h.complete) {
-            Cursor c(h.fd, 0);
-            if (read_head(c) != Head::invalid) note_sections(h.fd, c, &hash, scanned);
-        }
-        bool exists = false;
-        std::vector<std::uint64_t> own;
+        const std::size_t path_depth = depth(path);
+        Cursor c(h.fd, 0);
+        if (read_head(c) == Head::invalid) return;
+        ++passes;
+        bool going = true;
         std::string name;
-        for (const Entry e : h.complete ? h.entries : scanned) {
+        Cursor at_name(h.fd, 0);
+        note_sections(h.fd, c, hash, path_depth, [&](std::uint64_t, std::size_t d, bool own, std::uint64_t at) {
+            if (!going || d != path_depth) return;
+            at_name.seek(at + 1);
+            const SectionName kind = wine_reg::read_section_name(at_name, name);
+            if (own ? kind == SectionName::key && name == path
+                    : kind != SectionName::none && name.size() > path.size() && name[path.size()] == '\\' &&
+                          name.starts_with(path)) {
+                going = section(own, at);
+            }
+        });
+    }
+
+    // The notes that tell all of the key `path`: those of the whole file, or of a subtree read
+    // for it (that of `path` itself, so that the keys below it are found in them too); nullptr
+    // when even its own subtree holds too many of its sections to note.
+    const Notes* notes_for(Hive& h, const std::string& path) {
+        const std::size_t path_depth = depth(path);
+        if (h.whole.cover(path, path_depth)) return &h.whole;
+        if (!h.subtree.cover(path, path_depth)) {
+            h.subtree = Notes{path, wine_reg::path_hash(path), path_depth};
+            Cursor c(h.fd, 0);
+            if (read_head(c) == Head::invalid) return nullptr;
+            ++passes;
+            note_sections(h.fd, c, h.subtree.root_hash, path_depth,
+                          [&h](std::uint64_t hash, std::size_t d, bool own, std::uint64_t at) {
+                              h.subtree.add(hash, d, own, at);
+                          });
+        }
+        return h.subtree.cover(path, path_depth) ? &h.subtree : nullptr;
+    }
+
+    // The sections of the key `path` (none when it has only keys below it); nullopt when the key
+    // does not exist. Each noted section is checked by reading its name again.
+    std::optional<Found> sections(Hive& h, const std::string& path) {
+        const Notes* notes = notes_for(h, path);
+        if (!notes) {
+            bool exists = false;
+            stream_sections(h, path, [&exists](bool, std::uint64_t) { return !(exists = true); });
+            if (!exists) return std::nullopt;
+            return Found{{}, true};
+        }
+        const std::uint64_t hash = wine_reg::path_hash(path);
+        const std::size_t path_depth = std::min(depth(path), kDeepest);
+        bool exists = false;
+        Found found;
+        std::string name;
+        Cursor c(h.fd, 0);  // the notes are in file order: one buffer reads the names
+        for (const Entry e : notes->entries) {
             const bool below = (e & kBelow) != 0;
-            if (!same_hash(e, hash) || (below && exists)) continue;
-            Cursor c(h.fd, (e & kOffset) + 1);
+            if (!same_hash(e, hash) || depth_of(e) != path_depth || (below && exists)) continue;
+            c.seek((e & kOffset) + 1);
             const SectionName kind = wine_reg::read_section_name(c, name);
             if (below ? kind == SectionName::none : kind != SectionName::key) continue;
             const bool above = name.size() > path.size() && name[path.size()] == '\\' && name.starts_with(path);
             if (name == path || (below && above)) {
                 exists = true;
-                if (!below) own.push_back(e & kOffset);
+                if (!below) found.own.push_back(e & kOffset);
             }
         }
         if (!exists) return std::nullopt;
-        return own;
+        return found;
     }
 
     std::optional<wine_reg::Value> read_value(RegKey handle, std::string_view name) {
         const Key* key = find(handle);
         if (!key || hives[key->hive].fd < 0) return std::nullopt;
+        Hive& h = hives[key->hive];
         const std::string wanted = wine_reg::canonical_name(name);
         std::optional<wine_reg::Value> found;
-        for (const std::uint64_t at : key->sections) {
-            Cursor c(hives[key->hive].fd, at);
+        Cursor c(h.fd, 0);  // the sections come in file order: one buffer reads them
+        const auto read = [&](std::uint64_t at) {
+            c.seek(at);
             wine_reg::read_body(c, true, &wanted, found);
+        };
+        if (!key->streamed.empty()) {
+            stream_sections(h, key->streamed, [&](bool own, std::uint64_t at) {
+                if (own) read(at);
+                return true;
+            });
         }
+        for (const std::uint64_t at : key->sections) read(at);
         return found;
     }
 };
@@ -330,10 +440,6 @@ bool redirectable(std::string_view path) {
 
 std::string wow_path_of(std::string_view path) {
     return std::string(kSoftware) + "\\" + std::string(kWow6432Node) + std::string(path.substr(kSoftware.size()));
-}
-
-std::size_t depth(std::string_view path) {
-    return path.empty() ? 0 : 1 + static_cast<std::size_t>(std::count(path.begin(), path.end(), '\\'));
 }
 
 }  // namespace
@@ -367,7 +473,7 @@ RegKey WineRegistry::open_key(RegKey parent, std::string_view name, std::uint32_
     // Below a key found outside Wow6432Node, nothing lies under Wow6432Node either.
     const bool redirect = key.hive == State::machine && hive->win64 && redirectable(key.path) &&
                           (!parent_key || parent_wow || parent_depth < 2);
-    std::optional<std::vector<std::uint64_t>> found;
+    std::optional<State::Found> found;
     if (redirect) found = s.sections(*hive, wow_path_of(key.path));
     key.wow = found.has_value();
     if (!found) found = s.sections(*hive, key.path);
@@ -375,7 +481,8 @@ RegKey WineRegistry::open_key(RegKey parent, std::string_view name, std::uint32_
         if (!parent_key) s.release_if_unused(key.hive);
         return 0;
     }
-    key.sections = std::move(*found);
+    key.sections = std::move(found->own);
+    key.streamed = found->streamed ? (key.wow ? wow_path_of(key.path) : key.path) : std::string();
     return s.add(std::move(key));
 }
 
@@ -412,6 +519,6 @@ void WineRegistry::close_key(RegKey key) {
 
 std::size_t WineRegistry::open_key_count() const { return state_->keys.size(); }
 
-std::size_t WineRegistry::index_builds() const { return state_->index_builds; }
+std::size_t WineRegistry::passes() const { return state_->passes; }
 
 }  // namespace aggiorna::portable

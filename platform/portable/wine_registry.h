@@ -24,8 +24,12 @@ namespace aggiorna::portable {
 // No tree is held in memory: the first lookup in a file reads it once through and notes where each
 // section stands, under a hash of its key's path (and of the keys above it); later lookups read
 // only the sections of the keys asked for. The notes are kept while the file stays the same
-// (device, inode, size, times). A value longer than wine_reg::kMaxData is measured, not stored,
-// and reads as not fitting.
+// (device, inode, size, times). Their memory is bounded: in a file with more sections than they
+// keep, the deepest keys are left out, and a lookup that reaches below the keys noted reads the
+// file once more for the subtree of the key it asks for, whose keys are then noted (one subtree
+// at a time). A key written in more sections than even that keeps is read through the file, once
+// for the key and once for each value asked. A value longer than wine_reg::kMaxData is measured,
+// not stored, and reads as not fitting.
 class WineRegistry final : public Registry {
 public:
     explicit WineRegistry(std::filesystem::path prefix);
@@ -46,8 +50,9 @@ public:
     std::optional<wine_reg::Value> query_raw(RegKey key, std::string_view name);
     // Keys opened and not yet closed.
     std::size_t open_key_count() const;
-    // How many times a file was read through to note its sections: once while it stays the same.
-    std::size_t index_builds() const;
+    // How many times a file was read through: once to note its sections while it stays the
+    // same, and once for each lookup its notes did not reach.
+    std::size_t passes() const;
 
 private:
     struct State;
