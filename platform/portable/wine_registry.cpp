@@ -62,6 +62,8 @@ struct Notes {
             std::erase_if(entries, [this](Entry e) { return depth_of(e) > depth; });
             if (key_depth > depth) return;
         }
+        // Grown twice at a time, never past the bound.
+        if (entries.size() == entries.capacity()) entries.reserve(std::min(kMaxEntries, 2 * entries.size() + 1024));
         entries.push_back((hash & kHashBits) | (std::uint64_t{key_depth} << kDepthShift) | (own ? at : at | kBelow));
     }
     // Whether the notes tell all that stands of the key `path`, `path_depth` deep (never with
