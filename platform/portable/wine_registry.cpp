@@ -21,7 +21,7 @@ using wine_reg::SectionName;
 constexpr std::uint64_t kNone = ~std::uint64_t{0};
 // 4 MiB of notes for a file, as many for a subtree: in a file with more sections, the deepest
 // keys are left out and noted when a lookup reaches them (Notes).
-constexpr std::size_t kMaxEntries = std::size_t{1} << 19;
+constexpr std::size_t kMaxEntries = WineRegistry::kMaxNotes;
 
 // A section noted under the hash of a key on its path, in one word: the offset of its '[' in the
 // low bits, kBelow when the section is that of a key below that key, the key's depth (counted
@@ -45,6 +45,7 @@ std::size_t depth(std::string_view path) {
 // are dropped, so that the keys down to `depth` are all noted: a lookup of a key deeper than that
 // reads the file again, for the subtree of that key alone.
 struct Notes {
+    std::size_t bound = kMaxEntries;
     std::string root;
     std::uint64_t root_hash = wine_reg::kHashStart;
     std::size_t root_depth = 0;
@@ -54,7 +55,7 @@ struct Notes {
     void add(std::uint64_t hash, std::size_t key_depth, bool own, std::uint64_t at) {
         key_depth = std::min(key_depth, kDeepest);
         if (key_depth > depth || at > kOffset) return;
-        if (entries.size() == kMaxEntries) {
+        if (entries.size() >= bound) {
             // The deepest keys make room; those of this section too, if it is one of them.
             std::size_t deepest = key_depth;
             for (const Entry e : entries) deepest = std::max(deepest, depth_of(e));
@@ -63,7 +64,7 @@ struct Notes {
             if (key_depth > depth) return;
         }
         // Grown twice at a time, never past the bound.
-        if (entries.size() == entries.capacity()) entries.reserve(std::min(kMaxEntries, 2 * entries.size() + 1024));
+        if (entries.size() == entries.capacity()) entries.reserve(std::min(bound, 2 * entries.size() + 1024));
         entries.push_back((hash & kHashBits) | (std::uint64_t{key_depth} << kDepthShift) | (own ? at : at | kBelow));
     }
     // Whether the notes tell all that stands of the key `path`, `path_depth` deep (never with
@@ -266,6 +267,7 @@ struct WineRegistry::State {
     std::unordered_map<RegKey, Key> keys;
     RegKey next_key = 1;
     std::size_t passes = 0;
+    std::size_t max_notes = kMaxEntries;
 
     ~State() {
         for (Hive& h : hives)
@@ -292,7 +294,7 @@ struct WineRegistry::State {
         const FileIdentity identity = identity_of(st);
         if (h.noted != identity) {
             h.noted.reset();
-            h.whole = Notes{};
+            h.whole = Notes{.bound = max_notes};
             h.subtree = Notes{.depth = 0};
             Cursor c(fd, 0);
             const Head head = read_head(c);
@@ -302,7 +304,7 @@ struct WineRegistry::State {
             }
             h.win64 = head == Head::win64;
             // About one note for each 128 bytes of a file as Wine writes it.
-            h.whole.entries.reserve(std::min<std::size_t>(kMaxEntries, static_cast<std::size_t>(st.st_size) / 128));
+            h.whole.entries.reserve(std::min<std::size_t>(max_notes, static_cast<std::size_t>(st.st_size) / 128));
             note_sections(fd, c, 0, 0, [&h](std::uint64_t hash, std::size_t d, bool own, std::uint64_t at) {
                 h.whole.add(hash, d, own, at);
             });
@@ -360,7 +362,7 @@ struct WineRegistry::State {
         const std::size_t path_depth = depth(path);
         if (h.whole.cover(path, path_depth)) return &h.whole;
         if (!h.subtree.cover(path, path_depth)) {
-            h.subtree = Notes{path, wine_reg::path_hash(path), path_depth};
+            h.subtree = Notes{max_notes, path, wine_reg::path_hash(path), path_depth};
             Cursor c(h.fd, 0);
             if (read_head(c) == Head::invalid) return nullptr;
             ++passes;
@@ -446,7 +448,8 @@ std::string wow_path_of(std::string_view path) {
 
 }  // namespace
 
-WineRegistry::WineRegistry(std::filesystem::path prefix) : state_(std::make_unique<State>()) {
+WineRegistry::WineRegistry(std::filesystem::path prefix, std::size_t max_notes) : state_(std::make_unique<State>()) {
+    state_->max_notes = std::max<std::size_t>(max_notes, 1);
     state_->hives[State::machine].file = prefix / "system.reg";
     state_->hives[State::user].file = prefix / "user.reg";
 }

@@ -32,7 +32,9 @@ namespace aggiorna::portable {
 // not stored, and reads as not fitting.
 class WineRegistry final : public Registry {
 public:
-    explicit WineRegistry(std::filesystem::path prefix);
+    // `max_notes` bounds the notes of a file and of a subtree, in sections: 4 MiB of them.
+    static constexpr std::size_t kMaxNotes = std::size_t{1} << 19;
+    explicit WineRegistry(std::filesystem::path prefix, std::size_t max_notes = kMaxNotes);
     ~WineRegistry() override;
     WineRegistry(const WineRegistry&) = delete;
     WineRegistry& operator=(const WineRegistry&) = delete;

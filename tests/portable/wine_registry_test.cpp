@@ -632,6 +632,36 @@ TEST_F(WineRegistryTest, RandomFilesReadAsTheirPlainReading) {
     }
 }
 
+// The same with notes too small for the files: the deepest keys left out, subtrees read for the
+// lookups that reach below them, keys with more sections than a subtree keeps read through. What
+// each lookup finds is the same.
+TEST_F(WineRegistryTest, RandomFilesReadTheSameWithNotesTooSmall) {
+    std::mt19937 rng(20261211);
+    for (int round = 0; round < 12; ++round) {
+        const bool win64 = round % 3 != 2;
+        const ModelFile file = random_file(rng, win64 ? kWin64Head : kWin32Head, 40 + round * 10);
+        write("system.reg", file.text);
+        std::set<std::vector<int>> lookups;
+        for (const auto& s : file.sections)
+            for (std::size_t n = 1; n <= s.size(); ++n) lookups.insert(std::vector<int>(s.begin(), s.begin() + n));
+        std::uniform_int_distribution<int> pick(0, static_cast<int>(components().size()) - 1);
+        for (int i = 0; i < 30; ++i) {
+            std::vector<int> p = {0};
+            for (int n = 1 + i % 5; n > 0; --n) p.push_back(pick(rng));
+            lookups.insert(p);
+        }
+        for (const std::size_t bound : {std::size_t{1}, std::size_t{3}, std::size_t{12}, file.sections.size()}) {
+            WineRegistry reg(prefix_, bound);
+            for (const auto& path : lookups) {
+                std::string where;
+                for (int c : path) where += components()[c].named + "\\";
+                SCOPED_TRACE("round " + std::to_string(round) + ", notes of " + std::to_string(bound) + ": " + where);
+                ASSERT_EQ(reader_lookup(reg, path), model_lookup(file, path, win64));
+            }
+        }
+    }
+}
+
 TEST_F(WineRegistryTest, ChangedFileIsIndexedAgain) {
     write_system("\n[Software\\\\A\\\\B\\\\C\\\\D] 1\n\"v\"=\"1\"\n");
     WineRegistry reg(prefix_);
