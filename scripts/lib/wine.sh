@@ -17,7 +17,7 @@ aggiorna_wine_install() {
     local sudo=""; [ "$(id -u)" -ne 0 ] && sudo=sudo
     $sudo dpkg --add-architecture i386
   fi
-  aggiorna_install_packages wine wine64 wine32:i386 xvfb xdotool imagemagick g++-mingw-w64-i686 \
+  aggiorna_install_packages wine wine64 wine32:i386 xvfb imagemagick g++-mingw-w64-i686 \
     g++-mingw-w64-x86-64 binutils-mingw-w64-i686 binutils-mingw-w64-x86-64
 }
 

@@ -10,7 +10,7 @@
 
 #include "platform/portable/cp1252.h"
 #include "platform/portable/decodifica_sostitutiva.h"
-#include "tests/wine/server_common.h"
+#include "tests/kit/server_common.h"
 
 namespace {
 

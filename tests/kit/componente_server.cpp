@@ -2,14 +2,15 @@
 //
 // CompletaAggiornamento logs the folder it receives and what the run has placed there by then
 // ("Estr.bi_" and "bl.bin": their sizes, -1 for a missing file), shows nothing and returns the
-// status in AGGIORNA_E2E_COMPLETA_HRESULT (hexadecimal), S_OK when that is not set.
+// status in AGGIORNA_E2E_COMPLETA_HRESULT or the kit's setting "CompletaHresult" (hexadecimal),
+// S_OK when neither is set.
 //
 // Built with E2E_AIUTO, it is a component whose server imports a private DLL kept in its own
 // folder (aiuto.cpp), as components built with the host's tools do: CompletaAggiornamento then
 // also hands the folder to that DLL, which logs it.
 #include <cwchar>
 
-#include "tests/wine/server_common.h"
+#include "tests/kit/server_common.h"
 
 #ifdef E2E_AIUTO
 extern "C" __declspec(dllimport) void e2e_aiuto(const wchar_t* folder);
@@ -26,10 +27,9 @@ long long size_of(const std::wstring& path) {
 }
 
 HRESULT status_asked() {
-    wchar_t text[32] = {};
-    const DWORD length = GetEnvironmentVariableW(L"AGGIORNA_E2E_COMPLETA_HRESULT", text, 32);
-    if (length == 0 || length >= 32) return S_OK;
-    return static_cast<HRESULT>(std::wcstoul(text, nullptr, 16));
+    const std::wstring text = e2e::setting(L"AGGIORNA_E2E_COMPLETA_HRESULT", L"CompletaHresult");
+    if (text.empty()) return S_OK;
+    return static_cast<HRESULT>(std::wcstoul(text.c_str(), nullptr, 16));
 }
 
 class Componente final : public e2e::Dispatch<IComponenteAggiornamento> {

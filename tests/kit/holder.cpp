@@ -7,6 +7,8 @@
 //                                         <ready-file>.stop appears (or 60 s pass, or it is killed)
 //   e2e_holder write <file> <ready-file>  the same, open for writing and sharing everything, as a
 //                                         download or an extraction that is not done
+//   e2e_holder copy <from> <to>           copies a file, as a host does when it saves its archive
+//                                         (run virtualized, Windows puts the copy in the VirtualStore)
 //   e2e_holder hide <file>                adds the hidden attribute to <file>
 //
 // Exit status 0 on success, 1 when the file cannot be opened or changed, 2 on wrong usage.
@@ -61,6 +63,7 @@ int wmain(int argc, wchar_t** argv) {
     const std::wstring mode = argc > 1 ? argv[1] : L"";
     if ((mode == L"hold" || mode == L"write") && argc == 4) return hold(argv[2], argv[3], mode == L"write");
     if (mode == L"hide" && argc == 3) return hide(argv[2]);
-    std::fprintf(stderr, "usage: e2e_holder hold|write <file> <ready-file> | hide <file>\n");
+    if (mode == L"copy" && argc == 4) return CopyFileW(argv[2], argv[3], FALSE) ? 0 : 1;
+    std::fprintf(stderr, "usage: e2e_holder hold|write <file> <ready-file> | hide <file> | copy <from> <to>\n");
     return 2;
 }

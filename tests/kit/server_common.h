@@ -4,7 +4,9 @@
 // event: ["create","Cifratore"], ["Decodifica","<in>","<out>","0x00000000"], ... The line is
 // written and the file closed before the call returns, so that a process ended with ExitProcess
 // (the program's way of ending) loses nothing. The log is the Windows path in the variable
-// AGGIORNA_E2E_COM_LOG, or C:\aggiorna-e2e\com.log.
+// AGGIORNA_E2E_COM_LOG, else in the value "ComLog" of HKEY_LOCAL_MACHINE\Software\AggiornaKit
+// (this process's registry view), which the kit's runner sets for each scenario: a program that the
+// runner starts through the desktop's shell does not inherit the runner's environment.
 #pragma once
 
 #include "tests/windows/server/com_server.h"
@@ -56,11 +58,23 @@ struct Item {
     std::string json;
 };
 
+// A setting of the scenario: the environment variable `variable`, else the value `value` of
+// HKEY_LOCAL_MACHINE\Software\AggiornaKit; empty when neither is set.
+inline std::wstring setting(const wchar_t* variable, const wchar_t* value) {
+    wchar_t text[MAX_PATH] = {};
+    DWORD length = GetEnvironmentVariableW(variable, text, MAX_PATH);
+    if (length > 0 && length < MAX_PATH) return text;
+    length = sizeof text;
+    if (RegGetValueW(HKEY_LOCAL_MACHINE, L"Software\\AggiornaKit", value, RRF_RT_REG_SZ, nullptr, text, &length) ==
+        ERROR_SUCCESS) {
+        return text;
+    }
+    return {};
+}
+
 inline std::wstring log_path() {
-    wchar_t path[MAX_PATH] = {};
-    const DWORD length = GetEnvironmentVariableW(L"AGGIORNA_E2E_COM_LOG", path, MAX_PATH);
-    if (length == 0 || length >= MAX_PATH) return L"C:\\aggiorna-e2e\\com.log";
-    return path;
+    const std::wstring path = setting(L"AGGIORNA_E2E_COM_LOG", L"ComLog");
+    return path.empty() ? L"C:\\aggiorna-e2e\\com.log" : path;
 }
 
 inline void log_event(std::initializer_list<Item> items) {
