@@ -1,6 +1,7 @@
 // The file backend over CreateFileW, ReadFile, WriteFile and SetFileInformationByHandle.
 #include "platform/windows/files.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cstddef>
 #include <cstdio>
@@ -367,10 +368,32 @@ DWORD set_file_dacl(HANDLE file, PACL dacl, bool protect) {
 
 namespace {
 
+}  // namespace
+
+std::vector<BYTE> own_dacl_entries(PACL dacl) {
+    ACL_SIZE_INFORMATION size = {};
+    GetAclInformation(dacl, &size, sizeof size, AclSizeInformation);
+    std::vector<BYTE> own(std::max<DWORD>(size.AclBytesInUse, sizeof(ACL)));
+    auto* acl = reinterpret_cast<PACL>(own.data());
+    InitializeAcl(acl, static_cast<DWORD>(own.size()), dacl->AclRevision);
+    for (DWORD i = 0; i < size.AceCount; ++i) {
+        ACE_HEADER* ace = nullptr;
+        if (GetAce(dacl, i, reinterpret_cast<void**>(&ace)) && (ace->AceFlags & INHERITED_ACE) == 0) {
+            AddAce(acl, dacl->AclRevision, MAXDWORD, ace, ace->AceSize);
+        }
+    }
+    return own;
+}
+
+namespace {
+
 // Installers of old programs often give users write access to the data files themselves, and
 // some keep them hidden: the new file, which the folder alone would give only the inherited
-// permissions, takes the replaced file's own DACL and its hidden and system attributes. A DACL
-// the user may not read stays the folder's; one read and not given is a failed copy.
+// permissions, takes the replaced file's own DACL entries (protected from inheritance or not, as
+// it was) and its hidden and system attributes. The entries its folder passed on are the new
+// file's folder's to give: copied, they would outlive a change of the folder, and a user's
+// virtual copy would take those of Program Files, which forbid the user to write it. A DACL the
+// user may not read stays the folder's; one read and not given is a failed copy.
 void keep_security_and_attributes(HANDLE temporary, const Destination& to) {
     const std::wstring named = api_path(to.wide);
     const DWORD attributes = GetFileAttributesW(named.c_str());
@@ -400,8 +423,12 @@ void keep_security_and_attributes(HANDLE temporary, const Destination& to) {
     SECURITY_DESCRIPTOR_CONTROL control = 0;
     DWORD revision = 0;
     GetSecurityDescriptorControl(descriptor, &control, &revision);
-    const DWORD error = to.system.set_dacl(temporary, dacl, (control & SE_DACL_PROTECTED) != 0);
+    // No DACL at all (a file open to everyone): the new file keeps the folder's.
+    std::vector<BYTE> own = dacl != nullptr ? own_dacl_entries(dacl) : std::vector<BYTE>();
     LocalFree(descriptor);
+    if (own.empty()) return;
+    const DWORD error =
+        to.system.set_dacl(temporary, reinterpret_cast<PACL>(own.data()), (control & SE_DACL_PROTECTED) != 0);
     if (error != ERROR_SUCCESS) fail_not_destination("SetSecurityInfo (temporary)", error, to.path);
 }
 

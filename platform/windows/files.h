@@ -35,6 +35,9 @@ bool is_temporary_name(std::string_view name);
 bool delete_mark_reliable(unsigned drive_type, std::wstring_view file_system);
 // The same for the volume that holds `folder`, asked of Windows.
 bool volume_keeps_delete_mark(const std::wstring& folder);
+// The entries of a file's DACL that are its own, not passed on by its folder (INHERITED_ACE), in
+// their order, as an ACL of the same revision.
+std::vector<BYTE> own_dacl_entries(PACL dacl);
 // SetSecurityInfo of a DACL on a file open with WRITE_DAC: protected from the folder's
 // inheritance, or taking it as the folder passes it on. Returns the Windows error.
 DWORD set_file_dacl(HANDLE file, PACL dacl, bool protect);

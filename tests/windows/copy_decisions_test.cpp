@@ -20,6 +20,8 @@
 #include "platform/windows/win.h"
 #include "windows/files_fixture.h"
 
+#include <sddl.h>
+
 namespace aggiorna::windows {
 namespace {
 
@@ -251,19 +253,63 @@ TEST_F(FilesTest, WithoutTheMarkAFailedCopyRemovesItsTemporaryByName) {
     expect_no_temporary();
 }
 
-// The replaced file's DACL goes to the new file, protected or not as it was, before the rename
-// (Wine keeps no DACL a program sets: what is handed over is what is checked).
+// The entries of an ACL as text: type, flags, mask and SID of each, in order.
+std::vector<std::string> entries(PACL acl) {
+    std::vector<std::string> out;
+    for (DWORD i = 0; acl != nullptr && i < acl->AceCount; ++i) {
+        ACE_HEADER* ace = nullptr;
+        if (!GetAce(acl, i, reinterpret_cast<void**>(&ace))) continue;
+        auto* allowed = reinterpret_cast<ACCESS_ALLOWED_ACE*>(ace);  // the same layout for a deny
+        LPWSTR sid = nullptr;
+        ConvertSidToStringSidW(&allowed->SidStart, &sid);
+        out.push_back(std::to_string(ace->AceType) + "/" + std::to_string(ace->AceFlags) + "/" +
+                      std::to_string(allowed->Mask) + "/" + (sid ? to_utf8(sid) : std::string("?")));
+        LocalFree(sid);
+    }
+    return out;
+}
+
+// Of a DACL, the entries the file has of its own go to the new file; those its folder passed on
+// are the new file's folder's to give.
+TEST(OwnDaclEntries, AreTheEntriesNotInheritedInTheirOrder) {
+    PSID everyone = nullptr, users = nullptr;
+    SID_IDENTIFIER_AUTHORITY world = SECURITY_WORLD_SID_AUTHORITY, nt = SECURITY_NT_AUTHORITY;
+    ASSERT_TRUE(AllocateAndInitializeSid(&world, 1, SECURITY_WORLD_RID, 0, 0, 0, 0, 0, 0, 0, &everyone));
+    ASSERT_TRUE(AllocateAndInitializeSid(&nt, 2, SECURITY_BUILTIN_DOMAIN_RID, DOMAIN_ALIAS_RID_USERS, 0, 0, 0, 0, 0, 0,
+                                         &users));
+    std::vector<BYTE> buffer(1024);
+    auto* acl = reinterpret_cast<PACL>(buffer.data());
+    ASSERT_TRUE(InitializeAcl(acl, static_cast<DWORD>(buffer.size()), ACL_REVISION));
+    AddAccessDeniedAceEx(acl, ACL_REVISION, 0, FILE_GENERIC_EXECUTE, users);
+    AddAccessAllowedAceEx(acl, ACL_REVISION, 0, FILE_GENERIC_WRITE, everyone);
+    AddAccessAllowedAceEx(acl, ACL_REVISION, INHERITED_ACE, FILE_GENERIC_READ, users);
+    AddAccessAllowedAceEx(acl, ACL_REVISION, INHERITED_ACE, FILE_ALL_ACCESS, everyone);
+    std::vector<BYTE> own = own_dacl_entries(acl);
+    const auto got = entries(reinterpret_cast<PACL>(own.data()));
+    const auto all = entries(acl);
+    ASSERT_EQ(all.size(), 4u);
+    EXPECT_EQ(got, (std::vector<std::string>{all[0], all[1]}));
+    // Nothing of its own: an empty ACL, and the new file takes only what its folder gives.
+    std::vector<BYTE> only_inherited(1024);
+    auto* inherited = reinterpret_cast<PACL>(only_inherited.data());
+    InitializeAcl(inherited, 1024, ACL_REVISION);
+    AddAccessAllowedAceEx(inherited, ACL_REVISION, INHERITED_ACE, FILE_GENERIC_READ, users);
+    EXPECT_TRUE(entries(reinterpret_cast<PACL>(own_dacl_entries(inherited).data())).empty());
+    FreeSid(everyone);
+    FreeSid(users);
+}
+
+// The replaced file's own DACL entries go to the new file, protected or not as it was, before
+// the rename (Wine keeps no DACL a program sets: what is handed over is what is checked).
 TEST_F(FilesTest, TheReplacedFilesDaclIsGivenToTheNewFileBeforeTheRename) {
-    struct Given { std::wstring file; std::vector<BYTE> acl; bool protect; std::string destination_then; };
+    struct Given { std::wstring file; std::vector<std::string> acl; bool protect; std::string destination_then; };
     std::vector<Given> given;
     SystemQueries system;
     system.store = {};
     system.set_dacl = [&](HANDLE file, PACL dacl, bool protect) {
         wchar_t name[MAX_PATH * 2] = {};
         GetFinalPathNameByHandleW(file, name, MAX_PATH * 2, 0);
-        std::vector<BYTE> bytes;
-        if (dacl != nullptr) bytes.assign(reinterpret_cast<BYTE*>(dacl), reinterpret_cast<BYTE*>(dacl) + dacl->AclSize);
-        given.push_back({name, bytes, protect, read("Dest.bin")});
+        given.push_back({name, entries(dacl), protect, read("Dest.bin")});
         return set_file_dacl(file, dacl, protect);
     };
     WindowsFileSystem files(system);
@@ -277,9 +323,11 @@ TEST_F(FilesTest, TheReplacedFilesDaclIsGivenToTheNewFileBeforeTheRename) {
     SECURITY_DESCRIPTOR_CONTROL control = 0;
     DWORD revision = 0;
     GetSecurityDescriptorControl(descriptor, &control, &revision);
-    std::vector<BYTE> expected_bytes;
-    if (expected != nullptr) {
-        expected_bytes.assign(reinterpret_cast<BYTE*>(expected), reinterpret_cast<BYTE*>(expected) + expected->AclSize);
+    std::vector<std::string> own;
+    for (const std::string& entry : entries(expected)) {
+        // Type/flags/...: the file's own entries are those without INHERITED_ACE (0x10).
+        const int flags = std::stoi(entry.substr(entry.find('/') + 1));
+        if ((flags & INHERITED_ACE) == 0) own.push_back(entry);
     }
     LocalFree(descriptor);
 
@@ -287,7 +335,7 @@ TEST_F(FilesTest, TheReplacedFilesDaclIsGivenToTheNewFileBeforeTheRename) {
     ASSERT_EQ(given.size(), 1u);
     EXPECT_TRUE(is_temporary_name(to_utf8(given[0].file.substr(given[0].file.find_last_of(L'\\') + 1))))
         << to_utf8(given[0].file);
-    EXPECT_EQ(given[0].acl, expected_bytes);
+    EXPECT_EQ(given[0].acl, own);
     EXPECT_EQ(given[0].protect, (control & SE_DACL_PROTECTED) != 0);
     EXPECT_EQ(given[0].destination_then, "vecchio");
     EXPECT_EQ(read("Dest.bin"), "nuovo archivio");
