@@ -599,22 +599,27 @@ std::optional<int> reader_lookup(WineRegistry& reg, const std::vector<int>& path
     return result;
 }
 
+// Every section's key and its parents, and `missing` keys that may not be there.
+std::set<std::vector<int>> lookups_of(const ModelFile& file, std::mt19937& rng, int missing) {
+    std::set<std::vector<int>> lookups;
+    for (const auto& s : file.sections)
+        for (std::size_t n = 1; n <= s.size(); ++n) lookups.insert(std::vector<int>(s.begin(), s.begin() + n));
+    std::uniform_int_distribution<int> pick(0, static_cast<int>(components().size()) - 1);
+    for (int i = 0; i < missing; ++i) {
+        std::vector<int> p = {0};
+        for (int n = 1 + i % 5; n > 0; --n) p.push_back(pick(rng));
+        lookups.insert(p);
+    }
+    return lookups;
+}
+
 TEST_F(WineRegistryTest, RandomFilesReadAsTheirPlainReading) {
     std::mt19937 rng(20240611);
     for (int round = 0; round < 12; ++round) {
         const bool win64 = round % 3 != 2;
         const ModelFile file = random_file(rng, win64 ? kWin64Head : kWin32Head, 40 + round * 10);
         write("system.reg", file.text);
-        // Every section's key, its parents, and keys that are not there.
-        std::set<std::vector<int>> lookups;
-        for (const auto& s : file.sections)
-            for (std::size_t n = 1; n <= s.size(); ++n) lookups.insert(std::vector<int>(s.begin(), s.begin() + n));
-        std::uniform_int_distribution<int> pick(0, static_cast<int>(components().size()) - 1);
-        for (int i = 0; i < 60; ++i) {
-            std::vector<int> p = {0};
-            for (int n = 1 + i % 5; n > 0; --n) p.push_back(pick(rng));
-            lookups.insert(p);
-        }
+        const auto lookups = lookups_of(file, rng, 60);
         // One reader for all lookups, and a fresh one for some.
         WineRegistry shared(prefix_);
         for (const auto& path : lookups) {
@@ -641,15 +646,7 @@ TEST_F(WineRegistryTest, RandomFilesReadTheSameWithNotesTooSmall) {
         const bool win64 = round % 3 != 2;
         const ModelFile file = random_file(rng, win64 ? kWin64Head : kWin32Head, 40 + round * 10);
         write("system.reg", file.text);
-        std::set<std::vector<int>> lookups;
-        for (const auto& s : file.sections)
-            for (std::size_t n = 1; n <= s.size(); ++n) lookups.insert(std::vector<int>(s.begin(), s.begin() + n));
-        std::uniform_int_distribution<int> pick(0, static_cast<int>(components().size()) - 1);
-        for (int i = 0; i < 30; ++i) {
-            std::vector<int> p = {0};
-            for (int n = 1 + i % 5; n > 0; --n) p.push_back(pick(rng));
-            lookups.insert(p);
-        }
+        const auto lookups = lookups_of(file, rng, 30);
         for (const std::size_t bound : {std::size_t{1}, std::size_t{3}, std::size_t{12}, file.sections.size()}) {
             WineRegistry reg(prefix_, bound);
             for (const auto& path : lookups) {

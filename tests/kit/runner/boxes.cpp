@@ -59,15 +59,23 @@ BOOL CALLBACK find_icon(HWND child, LPARAM data) {
     return TRUE;
 }
 
-// A 32-bit bitmap of `size` by `size` pixels filled with `background`, what `paint` draws on it.
+// The header of a 32-bit bitmap of `width` by `height` pixels, top row first.
+BITMAPINFOHEADER header_of(int width, int height) {
+    BITMAPINFOHEADER header = {};
+    header.biSize = sizeof header;
+    header.biWidth = width;
+    header.biHeight = -height;
+    header.biPlanes = 1;
+    header.biBitCount = 32;
+    return header;
+}
+
+// A 32-bit bitmap of `width` by `height` pixels, top row first, filled with `background`: what
+// `paint(dc, screen)` draws on it.
 template <typename Paint>
-std::vector<std::uint32_t> pixels(int size, COLORREF background, Paint&& paint) {
+std::vector<std::uint32_t> pixels(int width, int height, COLORREF background, Paint&& paint) {
     BITMAPINFO info = {};
-    info.bmiHeader.biSize = sizeof info.bmiHeader;
-    info.bmiHeader.biWidth = size;
-    info.bmiHeader.biHeight = -size;
-    info.bmiHeader.biPlanes = 1;
-    info.bmiHeader.biBitCount = 32;
+    info.bmiHeader = header_of(width, height);
     void* bits = nullptr;
     HDC screen = GetDC(nullptr);
     HDC dc = CreateCompatibleDC(screen);
@@ -76,13 +84,13 @@ std::vector<std::uint32_t> pixels(int size, COLORREF background, Paint&& paint) 
     if (bitmap != nullptr) {
         HGDIOBJ old = SelectObject(dc, bitmap);
         HBRUSH brush = CreateSolidBrush(background);
-        RECT all = {0, 0, size, size};
+        RECT all = {0, 0, width, height};
         FillRect(dc, &all, brush);
         DeleteObject(brush);
         paint(dc, screen);
         GdiFlush();
         const auto* p = static_cast<const std::uint32_t*>(bits);
-        out.assign(p, p + size * size);
+        out.assign(p, p + static_cast<std::size_t>(width) * height);
         SelectObject(dc, old);
         DeleteObject(bitmap);
     }
@@ -92,7 +100,8 @@ std::vector<std::uint32_t> pixels(int size, COLORREF background, Paint&& paint) 
 }
 
 std::vector<std::uint32_t> drawn(HICON icon, int size, COLORREF background) {
-    return pixels(size, background, [&](HDC dc, HDC) { DrawIconEx(dc, 0, 0, icon, size, size, 0, nullptr, DI_NORMAL); });
+    return pixels(size, size, background,
+                  [&](HDC dc, HDC) { DrawIconEx(dc, 0, 0, icon, size, size, 0, nullptr, DI_NORMAL); });
 }
 
 bool uniform(const std::vector<std::uint32_t>& image) {
@@ -131,7 +140,7 @@ Icon icon_of(HWND box) {
     COLORREF background = RGB(255, 255, 255);
     std::vector<std::uint32_t> shown = drawn(reinterpret_cast<HICON>(handle), size, background);
     if (uniform(shown)) {
-        shown = pixels(size, background, [&](HDC dc, HDC screen) {
+        shown = pixels(size, size, background, [&](HDC dc, HDC screen) {
             BitBlt(dc, 0, 0, size, size, screen, r.left, r.top, SRCCOPY);
         });
         if (shown.empty()) return Icon::none;
@@ -216,36 +225,21 @@ bool save_picture(HWND window, const std::wstring& file) {
     if (!GetWindowRect(window, &r)) return false;
     const int width = r.right - r.left, height = r.bottom - r.top;
     if (width <= 0 || height <= 0) return false;
-    BITMAPINFO info = {};
-    info.bmiHeader.biSize = sizeof info.bmiHeader;
-    info.bmiHeader.biWidth = width;
-    info.bmiHeader.biHeight = height;  // bottom-up, as a BMP file holds it
-    info.bmiHeader.biPlanes = 1;
-    info.bmiHeader.biBitCount = 24;
-    void* bits = nullptr;
-    HDC screen = GetDC(nullptr);
-    HDC dc = CreateCompatibleDC(screen);
-    HBITMAP bitmap = CreateDIBSection(dc, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
-    bool ok = false;
-    if (bitmap != nullptr) {
-        HGDIOBJ old = SelectObject(dc, bitmap);
-        ok = BitBlt(dc, 0, 0, width, height, screen, r.left, r.top, SRCCOPY) != 0;
-        GdiFlush();
-        const DWORD row = (static_cast<DWORD>(width) * 3 + 3) & ~3u;
-        BITMAPFILEHEADER header = {};
-        header.bfType = 0x4D42;
-        header.bfOffBits = sizeof header + sizeof info.bmiHeader;
-        header.bfSize = header.bfOffBits + row * static_cast<DWORD>(height);
-        Bytes picture(reinterpret_cast<const char*>(&header), sizeof header);
-        picture.append(reinterpret_cast<const char*>(&info.bmiHeader), sizeof info.bmiHeader);
-        picture.append(static_cast<const char*>(bits), static_cast<std::size_t>(row) * height);
-        ok = ok && write_file(file, picture);
-        SelectObject(dc, old);
-        DeleteObject(bitmap);
-    }
-    DeleteDC(dc);
-    ReleaseDC(nullptr, screen);
-    return ok;
+    auto shown = pixels(width, height, RGB(0, 0, 0), [&](HDC dc, HDC screen) {
+        BitBlt(dc, 0, 0, width, height, screen, r.left, r.top, SRCCOPY);
+    });
+    if (shown.empty()) return false;
+    // Opaque: BitBlt leaves the fourth byte 0, which readers of 32-bit files take as transparent.
+    for (std::uint32_t& p : shown) p |= 0xFF000000u;
+    const BITMAPINFOHEADER info = header_of(width, height);
+    BITMAPFILEHEADER header = {};
+    header.bfType = 0x4D42;  // "BM"
+    header.bfOffBits = sizeof header + sizeof info;
+    header.bfSize = header.bfOffBits + static_cast<DWORD>(shown.size() * 4);
+    Bytes picture(reinterpret_cast<const char*>(&header), sizeof header);
+    picture.append(reinterpret_cast<const char*>(&info), sizeof info);
+    picture.append(reinterpret_cast<const char*>(shown.data()), shown.size() * 4);
+    return write_file(file, picture);
 }
 
 std::string icon_name(Icon icon) {

@@ -339,6 +339,10 @@ Outcome run_scenario(Scenario s, const Options& o) {
         program.process = ScopedHandle(launched.process);
         program.id = launched.id;
         if (!program.process.valid()) throw std::runtime_error("the program did not start");
+        // Started from the runner's console, whose window Windows may not count as the runner's:
+        // the runner passes on its right to the foreground, as Explorer's start of a program does.
+        // Started from behind the runner's own window, the program has that right by Windows' rule.
+        if (s.launch == Launch::runner) AllowSetForegroundWindow(program.id);
         if (s.launch == Launch::standard_user && !virtualized(program.process.get())) {
             outcome.problems.push_back("the program started as the desktop's user is not virtualized");
         }
