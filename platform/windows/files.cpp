@@ -12,6 +12,7 @@
 
 #include "platform/windows/handles.h"
 #include "platform/windows/paths.h"
+#include "platform/windows/volume_security.h"
 #include "platform/windows/text.h"
 #include "platform/windows/win.h"
 
@@ -102,20 +103,6 @@ void check_destination(const Destination& to) {
         (existing & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY)) != 0) {
         fail("CreateFileW (read-only destination)", ERROR_ACCESS_DENIED, destination);
     }
-}
-
-// The form of a path that CreateFileW and DeleteFileW accept beyond MAX_PATH characters: the
-// full path after "\\?\" (or "\\?\UNC\" for a share). Shorter paths stay as they are.
-std::wstring api_path(const std::wstring& path) {
-    if (path.size() < MAX_PATH || path.starts_with(L"\\\\?\\")) return path;
-    const DWORD needed = GetFullPathNameW(path.c_str(), 0, nullptr, nullptr);
-    if (needed == 0) return path;
-    std::wstring full(needed, L'\0');
-    const DWORD length = GetFullPathNameW(path.c_str(), needed, full.data(), nullptr);
-    if (length == 0 || length >= needed) return path;
-    full.resize(length);
-    if (full.starts_with(L"\\\\")) return L"\\\\?\\UNC\\" + full.substr(2);
-    return L"\\\\?\\" + full;
 }
 
 std::string folder_of(const std::string& path) {
@@ -324,65 +311,6 @@ bool is_temporary_name(std::string_view name) {
     return dash != std::string_view::npos && dash > 0 && dash + 1 < middle.size() &&
            middle.find_first_not_of("0123456789-") == std::string_view::npos &&
            middle.find('-', dash + 1) == std::string_view::npos;
-}
-
-bool delete_mark_reliable(unsigned drive_type, std::wstring_view file_system) {
-    switch (drive_type) {
-        case DRIVE_FIXED:
-        case DRIVE_REMOVABLE:
-        case DRIVE_CDROM:
-        case DRIVE_RAMDISK:
-            break;
-        default:  // DRIVE_REMOTE, and a volume Windows cannot tell
-            return false;
-    }
-    for (const std::wstring_view own : {L"NTFS", L"ReFS", L"FAT", L"FAT32", L"exFAT"}) {
-        if (CompareStringOrdinal(file_system.data(), static_cast<int>(file_system.size()), own.data(),
-                                 static_cast<int>(own.size()), TRUE) == CSTR_EQUAL) {
-            return true;
-        }
-    }
-    return false;
-}
-
-bool volume_keeps_delete_mark(const std::wstring& folder) {
-    std::wstring root(MAX_PATH + 1, L'\0');
-    if (!GetVolumePathNameW(api_path(folder).c_str(), root.data(), static_cast<DWORD>(root.size()))) {
-        return false;
-    }
-    root.resize(std::wcslen(root.c_str()));
-    wchar_t file_system[MAX_PATH + 1] = {};
-    if (!GetVolumeInformationW(root.c_str(), nullptr, 0, nullptr, nullptr, nullptr, file_system,
-                               MAX_PATH + 1)) {
-        return false;
-    }
-    return delete_mark_reliable(GetDriveTypeW(root.c_str()), file_system);
-}
-
-DWORD set_file_dacl(HANDLE file, PACL dacl, bool protect) {
-    const SECURITY_INFORMATION what =
-        DACL_SECURITY_INFORMATION |
-        (protect ? PROTECTED_DACL_SECURITY_INFORMATION : UNPROTECTED_DACL_SECURITY_INFORMATION);
-    return SetSecurityInfo(file, SE_FILE_OBJECT, what, nullptr, nullptr, dacl, nullptr);
-}
-
-namespace {
-
-}  // namespace
-
-std::vector<BYTE> own_dacl_entries(PACL dacl) {
-    ACL_SIZE_INFORMATION size = {};
-    GetAclInformation(dacl, &size, sizeof size, AclSizeInformation);
-    std::vector<BYTE> own(std::max<DWORD>(size.AclBytesInUse, sizeof(ACL)));
-    auto* acl = reinterpret_cast<PACL>(own.data());
-    InitializeAcl(acl, static_cast<DWORD>(own.size()), dacl->AclRevision);
-    for (DWORD i = 0; i < size.AceCount; ++i) {
-        ACE_HEADER* ace = nullptr;
-        if (GetAce(dacl, i, reinterpret_cast<void**>(&ace)) && (ace->AceFlags & INHERITED_ACE) == 0) {
-            AddAce(acl, dacl->AclRevision, MAXDWORD, ace, ace->AceSize);
-        }
-    }
-    return own;
 }
 
 namespace {

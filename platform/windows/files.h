@@ -11,6 +11,7 @@
 #include "platform/windows/restart_manager.h"
 #include "platform/windows/run_as_administrator.h"
 #include "platform/windows/virtual_store.h"
+#include "platform/windows/volume_security.h"
 #include "platform/windows/win.h"
 
 namespace aggiorna::windows {
@@ -27,20 +28,6 @@ std::string temporary_name(const std::string& destination_name, unsigned number)
 // Whether a file name is one of this program's temporary files, in today's form or in the form
 // of earlier versions (".~AggiornaArchivio-<pid>-<n>.tmp").
 bool is_temporary_name(std::string_view name);
-
-// Whether a volume keeps the delete-on-close mark of a file as documented, so that a mark set and
-// cleared again through the handle leaves the file in place: a local disk (fixed, removable,
-// optical, RAM disk) with one of Windows' own file systems. Network shares and other file-system
-// drivers may refuse the mark or ignore its clearing, and then delete the new file on close.
-bool delete_mark_reliable(unsigned drive_type, std::wstring_view file_system);
-// The same for the volume that holds `folder`, asked of Windows.
-bool volume_keeps_delete_mark(const std::wstring& folder);
-// The entries of a file's DACL that are its own, not passed on by its folder (INHERITED_ACE), in
-// their order, as an ACL of the same revision.
-std::vector<BYTE> own_dacl_entries(PACL dacl);
-// SetSecurityInfo of a DACL on a file open with WRITE_DAC: protected from the folder's
-// inheritance, or taking it as the folder passes it on. Returns the Windows error.
-DWORD set_file_dacl(HANDLE file, PACL dacl, bool protect);
 
 // What a copy asks of Windows beyond the file calls, in one place: these are the answers that
 // Wine does not give as Windows does, so a test can give them instead.

@@ -47,6 +47,18 @@ bool lies_in(std::wstring_view path, std::wstring_view folder) {
     return same_text(std::wstring_view(inner).substr(0, outer.size()), outer);
 }
 
+std::wstring api_path(const std::wstring& path) {
+    if (path.size() < MAX_PATH || path.starts_with(L"\\\\?\\")) return path;
+    const DWORD needed = GetFullPathNameW(path.c_str(), 0, nullptr, nullptr);
+    if (needed == 0) return path;
+    std::wstring full(needed, L'\0');
+    const DWORD length = GetFullPathNameW(path.c_str(), needed, full.data(), nullptr);
+    if (length == 0 || length >= needed) return path;
+    full.resize(length);
+    if (full.starts_with(L"\\\\")) return L"\\\\?\\UNC\\" + full.substr(2);
+    return L"\\\\?\\" + full;
+}
+
 std::wstring folder_of(std::wstring_view path) {
     const std::size_t separator = path.find_last_of(L"\\/");
     if (separator == std::wstring_view::npos) return {};
