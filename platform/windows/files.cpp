@@ -6,7 +6,6 @@
 #include <cstddef>
 #include <cstdio>
 #include <cstring>
-#include <cwchar>
 #include <random>
 #include <vector>
 
