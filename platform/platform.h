@@ -36,23 +36,37 @@ inline constexpr int object_not_set = 91;
 inline constexpr int cannot_create_object = 429;
 }  // namespace code
 
+// Where a failed copy went wrong, where the backend can tell: on the delivered file (missing,
+// still being written, changed while it was copied) or on the destination's side (its folder, the
+// temporary beside it, the file replaced).
+enum class Side { unknown, source, destination };
+
 // The one exception type that crosses the core: a numeric run-time code, plus a detail text
-// (the OS call, its native error and the path) kept for tests and diagnostics only.
+// (the OS call, its native error and its meaning, the path) kept for the run's log and tests.
 class Error : public std::runtime_error {
 public:
-    explicit Error(int code, const std::string& detail = {}, std::vector<std::string> holders = {})
+    explicit Error(int code, const std::string& detail = {}, std::vector<std::string> holders = {},
+                   bool holders_are_services = false)
         : std::runtime_error(detail.empty() ? "run-time error " + std::to_string(code) : detail),
           code_(code),
-          holders_(std::move(holders)) {}
+          holders_(std::move(holders)),
+          holders_are_services_(holders_are_services) {}
+    Error(int code, const std::string& detail, Side side) : Error(code, detail) { side_ = side; }
     int code() const noexcept { return code_; }
-    // With code 75 from a copy: the programs that hold the file, as the system names them for
-    // the user, when none of them runs from the host's folder (a backup or sync program, a
-    // scanner, a preview). Empty when the host holds the file or nobody could be named.
+    // With code 75 from a copy or a check: the programs that hold the file, as the system names
+    // them for the user, when none of them runs from the host's folder (a backup or sync
+    // program, a scanner, a preview). Empty when the host holds the file or nobody could be named.
     const std::vector<std::string>& holders() const noexcept { return holders_; }
+    // Every holder named is a service or a critical process of the system: nothing the user can
+    // close, only wait for.
+    bool holders_are_services() const noexcept { return holders_are_services_; }
+    Side side() const noexcept { return side_; }
 
 private:
     int code_;
     std::vector<std::string> holders_;
+    bool holders_are_services_ = false;
+    Side side_ = Side::unknown;
 };
 
 // ---------------------------------------------------------------------------------------------
@@ -85,9 +99,14 @@ public:
     // does not fit in `area`.
     virtual bool query_value(RegKey key, std::string_view name, std::span<std::uint8_t> area,
                              std::uint32_t& length) = 0;
-    // A string value (REG_SZ or REG_EXPAND_SZ) as UTF-8; nullopt when the value is missing or is
-    // not a string.
+    // A string value (REG_SZ or REG_EXPAND_SZ, as stored) as UTF-8; nullopt when the value is
+    // missing or is not a string.
     virtual std::optional<std::string> query_string(RegKey key, std::string_view name) = 0;
+    // A string value as a Unicode program reads a path from it: REG_SZ as stored, REG_EXPAND_SZ
+    // with its %VARIABLES% expanded as Windows expands them for this user (an unknown variable
+    // stays as written), read in UTF-16 so that no character is mapped onto another. nullopt when
+    // the value is missing or is not one of these two types.
+    virtual std::optional<std::string> query_path(RegKey key, std::string_view name) = 0;
     // Closes a key returned by open_key. Roots are never closed.
     virtual void close_key(RegKey key) = 0;
 };
@@ -131,6 +150,28 @@ public:
     virtual std::size_t read_at(std::uint64_t offset, std::span<std::uint8_t> out) = 0;
 };
 
+// What a file is, for the checks of the delivered files and the run's log.
+struct FileFacts {
+    bool directory = false;
+    bool regular = false;      // a plain file: neither a folder nor a pipe, device or socket
+    std::uint64_t size = 0;    // regular files only
+    std::string modified;      // last write, local time, "YYYY-MM-DD HH:MM:SS"; empty when unknown
+};
+
+// What one copy did, for the run's log.
+struct CopyReport {
+    std::uint64_t bytes = 0;
+    std::string sha256;                // of the bytes copied, 64 lowercase hex digits
+    // Each file written, by the path where its bytes really are: the destination, or the place
+    // in the user's VirtualStore where Windows put it for a virtualized run, then any virtual copy
+    // of the user's replaced as well.
+    std::vector<std::string> landed;
+    // The destination lies where the user at the desktop, who is not this run's user, may keep a
+    // virtual copy that a host running for them reads, and their folders could not be had: that
+    // copy, if there is one, was not updated.
+    bool user_copy_unknown = false;
+};
+
 class FileSystem {
 public:
     virtual ~FileSystem() = default;
@@ -139,20 +180,30 @@ public:
     // A replaced destination keeps its permissions and its hidden and system attributes.
     // Throws Error: 53 source missing, 76 folder missing, 70 access denied, 61 disk full,
     // 75 destination held open by another program (the host running; Error::holders names the
-    // programs when they are others).
-    virtual void copy_file(const std::string& source, const std::string& destination) = 0;
+    // programs when they are others). Error::side says where, when the backend can tell.
+    virtual CopyReport copy_file(const std::string& source, const std::string& destination) = 0;
     // Where the user has a virtual copy of `path` (UAC file virtualization: a host that runs
     // virtualized reads that copy instead), replaces it with `path` itself, as copy_file does.
-    // Nothing to do where there is none, or when this run is itself virtualized. Throws as
-    // copy_file.
-    virtual void refresh_virtual_copy(const std::string& path) = 0;
-    // Whether a host installed in `folder` would not see what this run writes there: this run is
-    // virtualized (its writes to the folder land in the user's VirtualStore) while a program file
-    // of the folder is set to run as administrator, and so reads the real files. Never throws.
+    // Nothing to do (an empty report) where there is none, or when this run is itself
+    // virtualized. Throws as copy_file.
+    virtual CopyReport refresh_virtual_copy(const std::string& path) = 0;
+    // Whether `path` could be replaced now, without writing anything: nothing throws for a
+    // missing file. Throws as copy_file would for its destination: 75 when another program holds
+    // it after the wait for brief holds (Error::holders as there), 70 when it is read-only or is
+    // not a file (a folder).
+    virtual void check_replaceable(const std::string& path) = 0;
+    // Whether a host installed in `folder` would not see what this run writes there: this run's
+    // writes to the folder would land in the user's VirtualStore while the host runs as
+    // administrator, and so reads the real files. Never throws.
     virtual bool host_runs_elevated(const std::string& folder) = 0;
     // The file's attribute bits (file_attribute::*), or nullopt when nothing of that name exists
     // (a missing folder on the way included).
     virtual std::optional<std::uint32_t> attributes(const std::string& path) = 0;
+    // What stands at `path` (never the user's virtual copy: for the delivered files), or nullopt
+    // when nothing of that name exists. Never throws.
+    virtual std::optional<FileFacts> file_facts(const std::string& path) = 0;
+    // The SHA-256 of a file's contents, 64 lowercase hex digits. Throws Error as open_for_reading.
+    virtual std::string sha256(const std::string& path) = 0;
     // Opens an existing file for reading; other programs may still read, write or replace it.
     // Throws Error with the file system's code when it cannot be opened.
     virtual std::unique_ptr<InputFile> open_for_reading(const std::string& path) = 0;
@@ -220,12 +271,38 @@ public:
 };
 
 // ---------------------------------------------------------------------------------------------
-// Process.
+// Process and run log.
+
+// What the platform knows of this run, for the head of the run's log and the choice of a message.
+struct RunFacts {
+    std::string program;               // the program and its version: "AggiornaArchivio 1.1.0, 32-bit"
+    std::string system;                // "Windows 10.0 build 19045, 64-bit", "Linux 6.1.0 x86_64"
+    std::optional<bool> elevated;      // run as administrator; nullopt where the system has no UAC
+    std::optional<bool> virtualized;   // UAC file virtualization; nullopt where there is none
+    std::string user;                  // the account the run has, and the desktop's user when another
+};
+
 class Process {
 public:
     virtual ~Process() = default;
-    // Ends the process at once: no destructor, no further step of the run.
-    [[noreturn]] virtual void end_process() = 0;
+    // Takes the one lock of this program on the machine, held until the process ends, however it
+    // ends (a killed run does not block the next). False when another run holds it.
+    virtual bool claim_single_run() = 0;
+    virtual RunFacts facts() = 0;
+    // Ends the process at once with `exit_code`: no destructor, no further step of the run.
+    [[noreturn]] virtual void end_process(int exit_code) = 0;
+};
+
+// Where support reads what a run did: one text file per run, kept beside the last runs'. The
+// lines are the core's; the backend only keeps them.
+class RunLog {
+public:
+    virtual ~RunLog() = default;
+    // Appends one line (UTF-8, without its line end). Never throws, and never changes the run: a
+    // log that cannot be written loses the line.
+    virtual void write_line(std::string_view line) = 0;
+    // The file this run's log is written to; empty when there is none.
+    virtual std::string where() = 0;
 };
 
 // Everything the core calls, handed down from the entry point; never a global.
@@ -237,6 +314,7 @@ struct Platform {
     Locale& locale;
     Components& components;
     Process& process;
+    RunLog& log;
 };
 
 }  // namespace aggiorna

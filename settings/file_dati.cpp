@@ -7,6 +7,7 @@
 #include "settings/canali.h"
 #include "settings/impostazioni.h"
 #include "settings/numero_iniziale.h"
+#include "update/esito.h"
 
 namespace aggiorna {
 namespace {
@@ -89,7 +90,7 @@ void Impostazioni::Inizializzazione(const std::string& cartella) {
         file_attribute::directory | file_attribute::hidden | file_attribute::system;
     if (!attributi || (*attributi & kNonNormale) != 0) {
         piattaforma_.boxes.message_box(kFileMancante, box_style::error, kTitoloMessaggi);
-        piattaforma_.process.end_process();
+        piattaforma_.process.end_process(esito::kImpostazioni);
     }
 
     file_ = piattaforma_.files.open_for_reading(percorso);
@@ -101,7 +102,7 @@ void Impostazioni::Inizializzazione(const std::string& cartella) {
         (static_cast<std::uint32_t>(numero[2]) << 16) | (static_cast<std::uint32_t>(numero[3]) << 24));
     if (letti < 4 || valore != kNumeroIdentificativo) {
         piattaforma_.boxes.message_box(kFileNonValido, box_style::error, kTitoloMessaggi);
-        piattaforma_.process.end_process();
+        piattaforma_.process.end_process(esito::kImpostazioni);
     }
 }
 

@@ -10,6 +10,9 @@
 
 namespace aggiorna {
 
+// The exit code of a run that the settings file's message ends (missing or not valid).
+inline constexpr int kEsitoFileImpostazioni = 4;
+
 // One entry of the host's tip list.
 struct VoceElenco {
     std::int16_t Valore = 0;  // leading field, kept as read; nothing in this program uses it

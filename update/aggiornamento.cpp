@@ -5,6 +5,7 @@
 #include <memory>
 #include <vector>
 
+#include "update/esito.h"
 #include "update/gestore_errori.h"
 #include "update/passo_impostazioni.h"
 
@@ -51,7 +52,7 @@ public:
         }
 
         gestore_.Esegui([&] { componente_.reset(); });
-        p_.process.end_process();
+        p_.process.end_process(esito::kRiuscito);
         std::abort();  // not reached: the platform ends the process
     }
 
@@ -135,7 +136,7 @@ private:
         Messaggio("Non è stato possibile aggiornare il file " + file + " perché è in uso da parte di " + nomi + "." +
                       kCR + kCR + "Chiudere " + nomi + " e avviare di nuovo l'aggiornamento.",
                   box_style::error);
-        p_.process.end_process();
+        p_.process.end_process(esito::kAltriProgrammi);
         std::abort();  // not reached: the platform ends the process
     }
 
@@ -178,7 +179,7 @@ void GestoreErrori::InUso() {
     piattaforma_.boxes.message_box(std::string("Non è stato possibile effettuare l'aggiornamento perchè ") + kProdotto +
                                        " è in esecuzione.",
                                    box_style::error, kTitoloAggiornamento);
-    piattaforma_.process.end_process();
+    piattaforma_.process.end_process(esito::kInUso);
     std::abort();  // not reached: the platform ends the process
 }
 

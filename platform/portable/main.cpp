@@ -7,6 +7,7 @@
 #include "platform/portable/posix_locale.h"
 #include "platform/portable/posix_process.h"
 #include "platform/portable/prefix.h"
+#include "platform/portable/run_log.h"
 #include "platform/portable/terminal_boxes.h"
 #include "platform/portable/wine_registry.h"
 #include "platform/portable/xdg_shell.h"
@@ -27,6 +28,7 @@ int main() {
     PosixLocale locale;
     PortableComponents components(prefix, boxes);
     PosixProcess process;
-    Platform platform{registry, boxes, files, shell, locale, components, process};
+    FileRunLog log;
+    Platform platform{registry, boxes, files, shell, locale, components, process, log};
     EseguiAggiornamento(platform);
 }

@@ -343,7 +343,7 @@ std::optional<std::uint32_t> parse_dos_attributes(std::string_view value) {
 PosixFileSystem::PosixFileSystem(fs::path prefix, SystemCalls calls)
     : prefix_(std::move(prefix)), calls_(std::move(calls)) {}
 
-void PosixFileSystem::copy_file(const std::string& source, const std::string& destination) {
+CopyReport PosixFileSystem::copy_file(const std::string& source, const std::string& destination) {
     const auto from = map_windows_path(prefix_, source);
     if (!from) fail(code::file_not_found, "map", ENOENT, source);
     const auto to = map_windows_path(prefix_, destination);
@@ -431,6 +431,19 @@ void PosixFileSystem::copy_file(const std::string& source, const std::string& de
     if (dir.get() < 0) fail_errno("open", errno, folder, Role::destination);
     if (retrying([&] { return calls_.fsync(dir.get()); }) != 0 && errno != EINVAL)
         fail_errno("fsync", errno, folder, Role::destination);
+    return CopyReport{copied, {}, {destination}, false};
+}
+
+std::optional<FileFacts> PosixFileSystem::file_facts(const std::string& path) {
+    const auto native = map_windows_path(prefix_, path);
+    struct stat st;
+    if (!native || ::stat(native->c_str(), &st) != 0) return std::nullopt;
+    return FileFacts{S_ISDIR(st.st_mode), S_ISREG(st.st_mode),
+                     S_ISREG(st.st_mode) ? static_cast<std::uint64_t>(st.st_size) : 0, {}};
+}
+
+std::string PosixFileSystem::sha256(const std::string& path) {
+    fail(kDeviceIoError, "sha256", ENOSYS, path);
 }
 
 std::optional<std::uint32_t> PosixFileSystem::attributes(const std::string& path) {

@@ -66,10 +66,13 @@ public:
     // (even for root), is refused with 70, as Windows refuses a read-only file; 57 for an I/O
     // error. Stale temporary files (not locked by a live writer) in the destination folder are
     // removed first.
-    void copy_file(const std::string& source, const std::string& destination) override;
+    CopyReport copy_file(const std::string& source, const std::string& destination) override;
     // Wine virtualizes nothing: no run has a virtual copy to refresh, nor writes beside the files
     // a host reads.
-    void refresh_virtual_copy(const std::string&) override {}
+    CopyReport refresh_virtual_copy(const std::string&) override { return {}; }
+    void check_replaceable(const std::string&) override {}
+    std::optional<FileFacts> file_facts(const std::string& path) override;
+    std::string sha256(const std::string& path) override;
     bool host_runs_elevated(const std::string&) override { return false; }
     // Directory for a folder, archive for a file, readonly when the user may not write it or a
     // file has no write bit, hidden for a name starting with "." or when Wine's user.DOSATTRIB

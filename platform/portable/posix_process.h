@@ -7,9 +7,11 @@ namespace aggiorna::portable {
 
 class PosixProcess : public Process {
 public:
-    // Flushes standard output, then ends the process with status 0 without running destructors
+    bool claim_single_run() override { return true; }
+    RunFacts facts() override { return {}; }
+    // Flushes standard output, then ends the process with `exit_code` without running destructors
     // or exit handlers.
-    [[noreturn]] void end_process() override;
+    [[noreturn]] void end_process(int exit_code) override;
 };
 
 }  // namespace aggiorna::portable

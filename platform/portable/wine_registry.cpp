@@ -502,6 +502,10 @@ bool WineRegistry::query_value(RegKey key, std::string_view name, std::span<std:
     return true;
 }
 
+std::optional<std::string> WineRegistry::query_path(RegKey key, std::string_view name) {
+    return query_string(key, name);
+}
+
 std::optional<std::string> WineRegistry::query_string(RegKey key, std::string_view name) {
     const auto value = state_->read_value(key, name);
     if (!value) return std::nullopt;

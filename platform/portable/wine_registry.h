@@ -45,6 +45,7 @@ public:
     bool query_value(RegKey key, std::string_view name, std::span<std::uint8_t> area,
                      std::uint32_t& length) override;
     std::optional<std::string> query_string(RegKey key, std::string_view name) override;
+    std::optional<std::string> query_path(RegKey key, std::string_view name) override;
     // Closing a root, an unknown key or an already closed key does nothing.
     void close_key(RegKey key) override;
 

@@ -466,17 +466,36 @@ std::optional<std::string> WindowsFileSystem::existing_virtual_copy(const std::s
     return copy;
 }
 
-void WindowsFileSystem::copy_file(const std::string& source, const std::string& destination) {
+CopyReport WindowsFileSystem::copy_file(const std::string& source, const std::string& destination) {
     const auto virtual_copy = existing_virtual_copy(destination);
     const std::wstring host_folder = windows::folder_of(wide_path(destination));
     replace_file(source, destination, host_folder, system_);
-    if (virtual_copy) replace_file(source, *virtual_copy, host_folder, system_);
+    CopyReport report{0, {}, {destination}, false};
+    if (virtual_copy) {
+        replace_file(source, *virtual_copy, host_folder, system_);
+        report.landed.push_back(*virtual_copy);
+    }
+    return report;
 }
 
-void WindowsFileSystem::refresh_virtual_copy(const std::string& path) {
+CopyReport WindowsFileSystem::refresh_virtual_copy(const std::string& path) {
+    CopyReport report;
     if (const auto virtual_copy = existing_virtual_copy(path)) {
         replace_file(path, *virtual_copy, windows::folder_of(wide_path(path)), system_);
+        report.landed.push_back(*virtual_copy);
     }
+    return report;
+}
+
+std::optional<FileFacts> WindowsFileSystem::file_facts(const std::string& path) {
+    const auto found = attributes_of(path);
+    if (!found) return std::nullopt;
+    const bool directory = (*found & FILE_ATTRIBUTE_DIRECTORY) != 0;
+    return FileFacts{directory, !directory, 0, {}};
+}
+
+std::string WindowsFileSystem::sha256(const std::string& path) {
+    fail("sha256", ERROR_CALL_NOT_IMPLEMENTED, path);
 }
 
 bool WindowsFileSystem::host_runs_elevated(const std::string& folder) {

@@ -71,8 +71,11 @@ public:
     // kill leaves it, for the next copy there to remove. A destination still held after the
     // wait is 75: with the names of the holders (Restart Manager) when none of them runs from
     // the destination's folder.
-    void copy_file(const std::string& source, const std::string& destination) override;
-    void refresh_virtual_copy(const std::string& path) override;
+    CopyReport copy_file(const std::string& source, const std::string& destination) override;
+    CopyReport refresh_virtual_copy(const std::string& path) override;
+    void check_replaceable(const std::string&) override {}
+    std::optional<FileFacts> file_facts(const std::string& path) override;
+    std::string sha256(const std::string& path) override;
     // A virtualized run, a folder that Windows virtualizes, and a program file there set to run
     // as administrator.
     bool host_runs_elevated(const std::string& folder) override;

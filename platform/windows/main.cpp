@@ -7,6 +7,7 @@
 #include "platform/windows/message_boxes.h"
 #include "platform/windows/process.h"
 #include "platform/windows/registry.h"
+#include "platform/windows/run_log.h"
 #include "platform/windows/shell.h"
 #include "platform/windows/win.h"
 #include "update/aggiornamento.h"
@@ -23,7 +24,8 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
         aggiorna::windows::WindowsShell shell;
         aggiorna::windows::WindowsLocale locale;
         aggiorna::windows::WindowsComponents components;
-        aggiorna::Platform platform{registry, boxes, files, shell, locale, components, process};
+        aggiorna::windows::FileRunLog log;
+        aggiorna::Platform platform{registry, boxes, files, shell, locale, components, process, log};
         aggiorna::EseguiAggiornamento(platform);
     } catch (...) {
         // The run handles its own failures; anything escaping it still ends the process quietly.

@@ -5,6 +5,6 @@
 
 namespace aggiorna::windows {
 
-void WindowsProcess::end_process() { ExitProcess(0); }
+void WindowsProcess::end_process(int exit_code) { ExitProcess(static_cast<UINT>(exit_code)); }
 
 }  // namespace aggiorna::windows

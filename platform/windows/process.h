@@ -11,7 +11,9 @@ public:
     // in-use message, the settings-file messages), and closing it would unload their DLLs under
     // them; a DLL built with the host's tools may crash while unloading. Windows reclaims the
     // apartment with the process.
-    [[noreturn]] void end_process() override;
+    bool claim_single_run() override { return true; }
+    RunFacts facts() override { return {}; }
+    [[noreturn]] void end_process(int exit_code) override;
 };
 
 }  // namespace aggiorna::windows

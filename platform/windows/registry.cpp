@@ -86,6 +86,10 @@ std::optional<std::string> WindowsRegistry::query_string(RegKey key, std::string
     return std::nullopt;
 }
 
+std::optional<std::string> WindowsRegistry::query_path(RegKey key, std::string_view name) {
+    return query_string(key, name);
+}
+
 void WindowsRegistry::close_key(RegKey key) {
     if (key == 0 || is_root(key)) return;
     RegCloseKey(to_hkey(key));

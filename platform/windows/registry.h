@@ -16,6 +16,7 @@ public:
     bool query_value(RegKey key, std::string_view name, std::span<std::uint8_t> area,
                      std::uint32_t& length) override;
     std::optional<std::string> query_string(RegKey key, std::string_view name) override;
+    std::optional<std::string> query_path(RegKey key, std::string_view name) override;
     void close_key(RegKey key) override;
 };
 

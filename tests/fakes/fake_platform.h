@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstdio>
 #include <cstring>
 #include <deque>
 #include <functional>
@@ -46,16 +47,29 @@ public:
     struct Value {
         std::string data;  // ANSI bytes for strings (without NUL), raw bytes otherwise
         bool is_string = true;
+        std::optional<std::string> unicode;  // what query_path gives, when not data read as Latin-1
     };
 
     // root is kHkeyLocalMachine or kHkeyCurrentUser; path like "Software\\Quibex\\Quintrel! 4".
     void set_string(RegKey root, const std::string& path, const std::string& name, const std::string& ansi) {
-        keys_[key_id(root, path)][lower(name)] = Value{ansi, true};
+        keys_[key_id(root, path)][lower(name)] = Value{ansi, true, std::nullopt};
     }
     void set_binary(RegKey root, const std::string& path, const std::string& name, const std::string& bytes) {
-        keys_[key_id(root, path)][lower(name)] = Value{bytes, false};
+        keys_[key_id(root, path)][lower(name)] = Value{bytes, false, std::nullopt};
     }
     void add_key(RegKey root, const std::string& path) { keys_[key_id(root, path)]; }
+    // A REG_EXPAND_SZ value: `stored` as the ANSI calls give it, `expanded` (UTF-8) as query_path
+    // gives it.
+    void set_expand_string(RegKey root, const std::string& path, const std::string& name, const std::string& stored,
+                           const std::string& expanded) {
+        keys_[key_id(root, path)][lower(name)] = Value{stored, true, expanded};
+    }
+    // A string value whose UTF-16 text has no exact ANSI spelling: the ANSI calls give `ansi`
+    // (the code page's best fit), query_path gives `unicode`.
+    void set_unicode_string(RegKey root, const std::string& path, const std::string& name, const std::string& ansi,
+                            const std::string& unicode) {
+        keys_[key_id(root, path)][lower(name)] = Value{ansi, true, unicode};
+    }
 
     // Opens asking for any of these access bits fail, as for a user without those rights.
     std::uint32_t refused_access = 0;
@@ -90,6 +104,17 @@ public:
         const Value* v = find(key, name);
         if (!v || !v->is_string) return std::nullopt;
         return v->data;
+    }
+    std::optional<std::string> query_path(RegKey key, std::string_view name) override {
+        const Value* v = find(key, name);
+        if (!v || !v->is_string) return std::nullopt;
+        if (v->unicode) return *v->unicode;
+        std::string out;  // Latin-1, close enough to the ANSI code page here
+        for (unsigned char c : v->data) {
+            if (c < 0x80) out += static_cast<char>(c);
+            else { out += static_cast<char>(0xC0 | (c >> 6)); out += static_cast<char>(0x80 | (c & 0x3F)); }
+        }
+        return out;
     }
     void close_key(RegKey key) override {
         if (key == kHkeyLocalMachine || key == kHkeyCurrentUser) return;
@@ -170,7 +195,26 @@ public:
     std::set<std::string> elevated_hosts;         // lower(folder) of hosts set to run as administrator
     std::map<std::string, int> open_failures;   // lower(path) -> code thrown
     std::set<std::string> folders;              // lower(path) of folders that exist
+    std::set<std::string> special;              // lower(path) of files that are no regular file (a pipe)
+    std::map<std::string, int> replace_failures;  // lower(path) -> code thrown by check_replaceable
+    std::set<std::string> user_copy_unknown;    // lower(destination) whose copies report it
+    // lower(path) -> the landing place a copy reports instead of its destination (the VirtualStore)
+    std::map<std::string, std::string> lands_in;
     int open_readers = 0;
+
+    // A stand-in for SHA-256: 64 hex digits that differ for different contents.
+    static std::string FakeSha(const std::string& contents) {
+        std::string out;
+        std::uint64_t h = 1469598103934665603ull;
+        for (int round = 0; round < 4; ++round) {
+            for (unsigned char c : contents) h = (h ^ c) * 1099511628211ull;
+            h = (h ^ static_cast<unsigned>(round)) * 1099511628211ull;
+            char part[17];
+            std::snprintf(part, sizeof part, "%016llx", static_cast<unsigned long long>(h));
+            out += part;
+        }
+        return out;
+    }
 
     void put(const std::string& path, std::string contents, std::uint32_t attributes = file_attribute::archive) {
         files[lower(path)] = File{std::make_shared<std::string>(std::move(contents)), attributes};
@@ -180,18 +224,54 @@ public:
         return it == files.end() ? nullptr : it->second.contents.get();
     }
 
-    void copy_file(const std::string& source, const std::string& destination) override {
+    // lower(destination) -> code and side a copy fails with
+    std::map<std::string, std::pair<int, Side>> copy_failures_at;
+    // lower(destination) -> the holders are services
+    std::set<std::string> held_by_services;
+
+    CopyReport copy_file(const std::string& source, const std::string& destination) override {
         log_.push_back("copy:" + source + "->" + destination);
         if (auto f = copy_failures.find(lower(destination)); f != copy_failures.end()) throw Error(f->second, "fake copy failure");
+        if (auto f = copy_failures_at.find(lower(destination)); f != copy_failures_at.end())
+            throw Error(f->second.first, "fake copy failure", f->second.second);
         if (auto h = held_by.find(lower(destination)); h != held_by.end())
-            throw Error(code::path_file_access, "fake: held by others", h->second);
+            throw Error(code::path_file_access, "fake: held by others", h->second,
+                        held_by_services.count(lower(destination)) != 0);
         auto s = files.find(lower(source));
-        if (s == files.end()) throw Error(code::file_not_found, "fake: no source " + source);
-        put(destination, *s->second.contents);
+        if (s == files.end()) throw Error(code::file_not_found, "fake: no source " + source, Side::source);
+        const std::string contents = *s->second.contents;
+        put(destination, contents);
+        CopyReport report{contents.size(), FakeSha(contents), {destination}, false};
+        if (auto l = lands_in.find(lower(destination)); l != lands_in.end()) report.landed = {l->second};
+        report.user_copy_unknown = user_copy_unknown.count(lower(destination)) != 0;
+        return report;
     }
-    void refresh_virtual_copy(const std::string& path) override {
+    CopyReport refresh_virtual_copy(const std::string& path) override {
         log_.push_back("refresh:" + path);
         if (auto f = refresh_failures.find(lower(path)); f != refresh_failures.end()) throw Error(f->second, "fake refresh failure");
+        return {};
+    }
+    void check_replaceable(const std::string& path) override {
+        log_.push_back("check:" + path);
+        if (auto f = replace_failures.find(lower(path)); f != replace_failures.end()) throw Error(f->second, "fake: not replaceable");
+        if (auto h = held_by.find(lower(path)); h != held_by.end())
+            throw Error(code::path_file_access, "fake: held by others", h->second, held_by_services.count(lower(path)) != 0);
+    }
+    std::optional<FileFacts> file_facts(const std::string& path) override {
+        log_.push_back("facts:" + path);
+        if (auto it = files.find(lower(path)); it != files.end()) {
+            const bool regular = special.count(lower(path)) == 0;
+            return FileFacts{false, regular, regular ? it->second.contents->size() : 0, "2026-12-01 10:00:00"};
+        }
+        if (folders.count(lower(path))) return FileFacts{true, false, 0, "2026-12-01 10:00:00"};
+        return std::nullopt;
+    }
+    std::string sha256(const std::string& path) override {
+        log_.push_back("sha256:" + path);
+        if (auto f = open_failures.find(lower(path)); f != open_failures.end()) throw Error(f->second, "fake open failure");
+        auto it = files.find(lower(path));
+        if (it == files.end()) throw Error(code::file_not_found, "fake: no file " + path);
+        return FakeSha(*it->second.contents);
     }
     bool host_runs_elevated(const std::string& folder) override {
         log_.push_back("elevated?:" + folder);
@@ -329,13 +409,41 @@ private:
 class FakeProcess final : public Process {
 public:
     explicit FakeProcess(EventLog& log) : log_(log) {}
-    [[noreturn]] void end_process() override {
+    bool another_run = false;  // another run holds the program's lock
+    RunFacts run_facts{"AggiornaArchivio (test)", "Test system", false, false, "utente"};
+    std::optional<int> exit_code;
+
+    bool claim_single_run() override {
+        log_.push_back("lock");
+        return !another_run;
+    }
+    RunFacts facts() override { return run_facts; }
+    [[noreturn]] void end_process(int code) override {
         log_.push_back("end");
+        exit_code = code;
         throw ProcessEnded{};
     }
 
 private:
     EventLog& log_;
+};
+
+// The run's log in memory; `broken` makes it lose every line, as a log folder that cannot be
+// written does.
+class FakeRunLog final : public RunLog {
+public:
+    std::vector<std::string> lines;
+    bool broken = false;
+    void write_line(std::string_view line) override {
+        if (!broken) lines.emplace_back(line);
+    }
+    std::string where() override { return broken ? std::string() : "C:\\Users\\utente\\AppData\\Local\\Aggiorna Archivio\\test.log"; }
+    // The whole log as one text, a line each.
+    std::string text() const {
+        std::string out;
+        for (const auto& l : lines) out += l + "\n";
+        return out;
+    }
 };
 
 // All fakes together, sharing one event log.
@@ -348,7 +456,8 @@ struct FakePlatform {
     FakeLocale locale;
     FakeComponents components{log};
     FakeProcess process{log};
-    Platform platform{registry, boxes, files, shell, locale, components, process};
+    FakeRunLog run_log;
+    Platform platform{registry, boxes, files, shell, locale, components, process, run_log};
 
     // Events that start with one of the prefixes, in order.
     std::vector<std::string> events(std::initializer_list<std::string_view> prefixes) const {

@@ -60,7 +60,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     static portable::PosixLocale locale;  // reads the environment's locale: once is enough
     testing::FakeComponents components(log);
     testing::FakeProcess process(log);
-    Platform platform{registry, boxes, files, shell, locale, components, process};
+    testing::FakeRunLog run_log;
+    Platform platform{registry, boxes, files, shell, locale, components, process, run_log};
     files.put(std::string(kCartella) + "\\Dati.lib", std::string(reinterpret_cast<const char*>(data) + 2, size - 2));
 
     OggettiDecodifica decodifica;

@@ -36,7 +36,7 @@ class DatiLibTest : public ::testing::Test {
 protected:
     testing::FakePlatform f;
     LocaleCp1252 locale;
-    Platform piattaforma{f.registry, f.boxes, f.files, f.shell, locale, f.components, f.process};
+    Platform piattaforma{f.registry, f.boxes, f.files, f.shell, locale, f.components, f.process, f.run_log};
     OggettiDecodifica decodifica;
     fs::path cartella;
 

@@ -15,7 +15,9 @@ expect_output() { grep -qF -- "$1" "$work/out" || fail "output lacks: $1"; }
 refute_output() { ! grep -qF -- "$1" "$work/out" || fail "output has: $1"; }
 expect_file() { [ "$(cat "$1" 2>/dev/null)" = "$2" ] || fail "$1 is '$(cat "$1" 2>/dev/null)', expected '$2'"; }
 
-# Runs the program of a fresh sample prefix with the given answers, at most 20 s.
+# Runs the program of a fresh sample prefix with the given answers, at most 20 s; its exit status
+# must be $expected_status (0 unless the scenario sets it; the codes are the README's).
+expected_status=0
 run() {
   scenario=$1
   answers=$2
@@ -25,7 +27,8 @@ run() {
   [ -n "${3:-}" ] && eval "$3"
   printf "$answers" | WINEPREFIX=$work/s/prefix timeout 20 "$work/s/Aggiornamento/AggiornaArchivio" >"$work/out" 2>&1
   status=$?
-  [ $status -eq 0 ] || fail "exit status $status"
+  [ $status -eq "$expected_status" ] || fail "exit status $status, expected $expected_status"
+  expected_status=0
 }
 q4() { echo "$work/s/prefix/drive_c/Programmi/Quintrel4"; }
 q3() { echo "$work/s/prefix/drive_c/Programmi/Quintrel"; }
@@ -50,13 +53,13 @@ refute_output "L'aggiornamento è stato eseguito correttamente."
 run closed-input ''   # end of input closes each confirmation box: Cancel
 expect_file "$(q3)/Estr.bin" "archivio estrazioni della versione 3.0 (vecchio)"
 
-run missing-settings-file 'ok\nok\n' 'rm "$(q4)/Dati.lib"'
+expected_status=4 run missing-settings-file 'ok\nok\n' 'rm "$(q4)/Dati.lib"'
 expect_output "Quintrel! Professional"
 expect_output "File delle impostazioni mancante. Impossibile continuare."
 refute_output "Prima di continuare"
 expect_file "$(q3)/Estr.bin" "archivio estrazioni della versione 3.0 (vecchio)"
 
-run invalid-settings-file 'ok\nok\n' 'printf "XXXX" > "$(q4)/Dati.lib"'
+expected_status=4 run invalid-settings-file 'ok\nok\n' 'printf "XXXX" > "$(q4)/Dati.lib"'
 expect_output "Il file delle impostazioni non è valido. Impossibile continuare"
 refute_output "Prima di continuare"
 
@@ -104,14 +107,14 @@ hold() {  # hold FILE PROGRAM: PROGRAM keeps FILE open until the scenario ends
   for _ in $(seq 100); do [ "$(readlink "/proc/$holder/exe")" = "$(readlink -f "$2")" ] && return; sleep 0.05; done
 }
 release() { [ -n "$holder" ] && kill "$holder" 2>/dev/null; wait "$holder" 2>/dev/null; holder=; }
-run held-by-another-program 'annulla\nok\n\n' 'hold "$(q3)/Estr.bin" "$(command -v sleep)"'
+expected_status=6 run held-by-another-program 'annulla\nok\n\n' 'hold "$(q3)/Estr.bin" "$(command -v sleep)"'
 release
 expect_output "Non è stato possibile aggiornare il file C:\\Programmi\\Quintrel\\Estr.bin perché è in uso da parte di sleep."
 expect_output "Chiudere sleep e avviare di nuovo l'aggiornamento."
 refute_output "L'aggiornamento è stato eseguito correttamente."
 expect_file "$(q3)/Estr.bin" "archivio estrazioni della versione 3.0 (vecchio)"
 
-run held-by-the-host 'annulla\nok\n\n' 'cp "$(command -v sleep)" "$(q3)/quintrel"; hold "$(q3)/Estr.bin" "$(q3)/quintrel"'
+expected_status=5 run held-by-the-host 'annulla\nok\n\n' 'cp "$(command -v sleep)" "$(q3)/quintrel"; hold "$(q3)/Estr.bin" "$(q3)/quintrel"'
 release
 expect_output "Non è stato possibile effettuare l'aggiornamento perchè Quintrel! Professional è in esecuzione."
 refute_output "perché è in uso da parte di"
