@@ -100,6 +100,7 @@ TEST_F(SettingsStep, MissingOrInvalidSettingsFileEndsTheRunBeforeAnyConfirmation
         EXPECT_EQ(g.boxes.shown[0].caption, "Quintrel! Professional");
         EXPECT_EQ(g.boxes.shown[0].style, box_style::error);
         EXPECT_THAT(g.events({"create:Cif", "create:Dec", "copy:"}), IsEmpty());
+        EXPECT_EQ(g.process.exit_code, 4);
     }
 }
 

@@ -35,7 +35,8 @@ INSTANTIATE_TEST_SUITE_P(
                       CasoTaglio{"blanks_kept", " C:\\Q 4 ", " C:\\Q 4 "},
                       CasoTaglio{"empty", "", ""},
                       CasoTaglio{"exactly_255", std::string(255, 'x'), std::string(255, 'x')},
-                      CasoTaglio{"too_long_for_the_area", std::string(256, 'x'), ""},
+                      // A string value is read whole: a long folder is still the host's.
+                      CasoTaglio{"longer_than_the_area", std::string(300, 'x'), std::string(300, 'x')},
                       CasoTaglio{"ansi_accent", "C:\\Citt\xe0", "C:\\Citt\xc3\xa0"}),
     [](const auto& info) { return std::string(info.param.nome); });
 
@@ -61,7 +62,9 @@ INSTANTIATE_TEST_SUITE_P(
                       CasoTaglio{"no_backslash", "quintrel.exe", ""},
                       CasoTaglio{"no_exe", "C:\\Prog\\quintrel", ""},
                       CasoTaglio{"backslash_only_at_start", "\\quintrel.exe", ""},
-                      CasoTaglio{"slash_does_not_count", "C:/Prog/quintrel.exe", ""},
+                      // Windows takes "/" for a separator too.
+                      CasoTaglio{"slash_separates", "C:/Prog/quintrel.exe", "C:/Prog"},
+                      CasoTaglio{"slash_and_backslash", "C:\\Prog/Q3\\quintrel.exe", "C:\\Prog/Q3"},
                       CasoTaglio{"empty", "", ""}),
     [](const auto& info) { return std::string(info.param.nome); });
 
@@ -81,6 +84,50 @@ TEST(Percorsi, AValueOfAnotherTypeIsReadAsText) {
     f.registry.set_binary(kHkeyLocalMachine, kChiave30, "", "C:\\Q3\\quintrel.exe");
     EXPECT_EQ(PercorsoVersione4(f.registry, f.locale), "C:\\Q4");
     EXPECT_EQ(PercorsoVersione30(f.registry, f.locale), "C:\\Q3");
+}
+
+TEST(Percorsi, ABinaryValueThatDoesNotFitTheAreaIsNoFolder) {
+    FakePlatform f;
+    f.registry.set_binary(kHkeyLocalMachine, kChiave4, "InstallPath", std::string(256, 'x'));
+    EXPECT_EQ(PercorsoVersione4(f.registry, f.locale), "");
+}
+
+// A string value is read as Windows reads it for a Unicode program: an expandable one with its
+// variables expanded, and no character taken for another of the ANSI code page.
+TEST(Percorsi, StringValuesAreReadAsUnicodeAndExpanded) {
+    struct Caso { const char* nome; bool espandibile; std::string ansi, unicode; std::string atteso4, atteso30; };
+    const Caso casi[] = {
+        {"expanded", true, "%SystemDrive%\\Q", "C:\\Q", "C:\\Q", "C:"},
+        // "C:\Ｑ30" (a fullwidth letter) has no ANSI spelling: the ANSI calls give its best fit.
+        {"no_best_fit", false, "C:\\Q30", "C:\\\xEF\xBC\xB130", "C:\\\xEF\xBC\xB130", "C:"},
+        {"unknown_variable_stays", true, "%NOPE%\\Q", "%NOPE%\\Q", "%NOPE%\\Q", "%NOPE%"},
+    };
+    for (const Caso& c : casi) {
+        SCOPED_TRACE(c.nome);
+        FakePlatform f;
+        const std::string exe = c.unicode + "\\quintrel.exe";
+        if (c.espandibile) {
+            f.registry.set_expand_string(kHkeyLocalMachine, kChiave4, "InstallPath", c.ansi, c.unicode);
+            f.registry.set_expand_string(kHkeyLocalMachine, kChiave30, "", c.ansi + "\\quintrel.exe", exe);
+        } else {
+            f.registry.set_unicode_string(kHkeyLocalMachine, kChiave4, "InstallPath", c.ansi, c.unicode);
+            f.registry.set_unicode_string(kHkeyLocalMachine, kChiave30, "", c.ansi + "\\quintrel.exe", exe);
+        }
+        EXPECT_EQ(PercorsoVersione4(f.registry, f.locale), c.atteso4);
+        EXPECT_EQ(PercorsoVersione30(f.registry, f.locale), c.unicode);
+        EXPECT_EQ(f.registry.open_handles(), 0u);
+    }
+}
+
+TEST(Percorsi, AFullPathHasADriveOrIsANetworkPath) {
+    struct Caso { const char* cartella; bool assoluto; };
+    const Caso casi[] = {
+        {"C:\\Q30", true},   {"c:/Q30", true},         {"C:\\", true},           {"\\\\server\\share\\Q", true},
+        {"//server/share", true}, {"C:Q30", false},     {"C:", false},            {"\\Q30", false},
+        {"Q30", false},        {"%SystemDrive%\\Q30", false}, {"\\\\\\x", false}, {"", false},
+        {"1:\\Q", false},
+    };
+    for (const Caso& c : casi) EXPECT_EQ(PercorsoAssoluto(c.cartella), c.assoluto) << c.cartella;
 }
 
 TEST(Percorsi, AskForReadAccessInTheThirtyTwoBitViewOnly) {

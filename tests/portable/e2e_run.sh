@@ -63,30 +63,47 @@ expected_status=4 run invalid-settings-file 'ok\nok\n' 'printf "XXXX" > "$(q4)/D
 expect_output "Il file delle impostazioni non è valido. Impossibile continuare"
 refute_output "Prima di continuare"
 
-run no-host '\n' 'rm "$work/s/prefix/system.reg"'
+expected_status=1 run no-host '\n' 'rm "$work/s/prefix/system.reg"'
 expect_output "Non è presente alcuna versione di Quintrel! Professional."
 expect_output "Impossibile effettuare l'aggiornamento dell'archivio estrazioni."
 refute_output "Prima di continuare"
 
 # Started from inside the downloaded zip, alone in a folder: one message names what is missing
 # and where, before any confirmation; nothing is written, no temporary is left.
-run archive-missing-beside-program 'ok\nok\n\n' 'rm "$work/s/Aggiornamento/Estr.bin"'
-expect_output "Il file Estr.bin non si trova nella cartella del programma:"
-expect_output "Estrarre tutti i file dell'archivio scaricato in un'unica cartella e avviare il programma da quella cartella."
+expected_status=2 run archive-missing-beside-program 'ok\nok\n\n' 'rm "$work/s/Aggiornamento/Estr.bin"'
+expect_output "Il file Estr.bin non si trova nella cartella del programma di aggiornamento:"
+expect_output 'Fare clic con il pulsante destro del mouse sul file ZIP scaricato, scegliere "Estrai tutto" e avviare il programma di aggiornamento dalla cartella estratta.'
 refute_output "Prima di continuare"
 refute_output "Non è stato possibile copiare"
 expect_file "$(q3)/Estr.bin" "archivio estrazioni della versione 3.0 (vecchio)"
 expect_file "$(q4)/Estr.bin" "archivio estrazioni della versione 4 (vecchio)"
 [ ! -e "$(q4)/Estr.bi_" ] || fail "Estr.bi_ written without bl.bin"
 
-run only-bl-missing 'ok\nok\n\n' 'rm "$work/s/Aggiornamento/bl.bin"'
-expect_output "Il file bl.bin non si trova nella cartella del programma:"
+expected_status=2 run only-bl-missing 'ok\nok\n\n' 'rm "$work/s/Aggiornamento/bl.bin"'
+expect_output "Il file bl.bin non si trova nella cartella del programma di aggiornamento:"
 refute_output "Prima di continuare"
 [ ! -e "$(q4)/Estr.bi_" ] || fail "Estr.bi_ left behind with bl.bin missing"
 ls -a "$(q4)" | grep -q '\.tmp$' && fail "temporary file left"
 
-run both-missing 'ok\nok\n\n' 'rm "$work/s/Aggiornamento/bl.bin" "$work/s/Aggiornamento/Estr.bin"'
-expect_output "I file Estr.bin e bl.bin non si trovano nella cartella del programma:"
+expected_status=2 run both-missing 'ok\nok\n\n' 'rm "$work/s/Aggiornamento/bl.bin" "$work/s/Aggiornamento/Estr.bin"'
+expect_output "I file Estr.bin e bl.bin non si trovano nella cartella del programma di aggiornamento:"
+
+# An extraction or a download that failed leaves an empty file: named before anything is asked,
+# and no host's archive is replaced with it.
+expected_status=3 run empty-delivery 'ok\nok\n\n' ': >"$work/s/Aggiornamento/Estr.bin"'
+expect_output "Il file Estr.bin nella cartella del programma di aggiornamento è vuoto o danneggiato:"
+expect_output "Scaricare nuovamente il file ZIP, estrarne tutti i file e avviare di nuovo l'aggiornamento."
+refute_output "Prima di continuare"
+expect_file "$(q3)/Estr.bin" "archivio estrazioni della versione 3.0 (vecchio)"
+expect_file "$(q4)/Estr.bin" "archivio estrazioni della versione 4 (vecchio)"
+
+# The delivery's own sums: a file cut short is damaged; files that match are installed.
+expected_status=3 run sums-do-not-match 'ok\nok\n\n' '(cd "$work/s/Aggiornamento" && sha256sum Estr.bin bl.bin >SHA256SUMS && printf x >>bl.bin)'
+expect_output "Il file bl.bin nella cartella del programma di aggiornamento è vuoto o danneggiato:"
+refute_output "Prima di continuare"
+run sums-match 'ok\n\nok\n\n' '(cd "$work/s/Aggiornamento" && sha256sum -b Estr.bin bl.bin >SHA256SUMS)'
+expect_output "L'aggiornamento è stato eseguito correttamente."
+expect_file "$(q3)/Estr.bin" "archivio estrazioni nuovo"
 
 # Version 3.0 alone needs no bl.bin: the update goes on.
 scenario=only-30-without-bl
@@ -109,15 +126,16 @@ hold() {  # hold FILE PROGRAM: PROGRAM keeps FILE open until the scenario ends
 release() { [ -n "$holder" ] && kill "$holder" 2>/dev/null; wait "$holder" 2>/dev/null; holder=; }
 expected_status=6 run held-by-another-program 'annulla\nok\n\n' 'hold "$(q3)/Estr.bin" "$(command -v sleep)"'
 release
-expect_output "Non è stato possibile aggiornare il file C:\\Programmi\\Quintrel\\Estr.bin perché è in uso da parte di sleep."
-expect_output "Chiudere sleep e avviare di nuovo l'aggiornamento."
+expect_output "Non è stato possibile aggiornare il file:"
+expect_output "C:\\Programmi\\Quintrel\\Estr.bin"
+expect_output "Il file è aperto in sleep. Chiudere sleep e avviare di nuovo l'aggiornamento."
 refute_output "L'aggiornamento è stato eseguito correttamente."
 expect_file "$(q3)/Estr.bin" "archivio estrazioni della versione 3.0 (vecchio)"
 
 expected_status=5 run held-by-the-host 'annulla\nok\n\n' 'cp "$(command -v sleep)" "$(q3)/quintrel"; hold "$(q3)/Estr.bin" "$(q3)/quintrel"'
 release
 expect_output "Non è stato possibile effettuare l'aggiornamento perchè Quintrel! Professional è in esecuzione."
-refute_output "perché è in uso da parte di"
+refute_output "Il file è aperto in"
 expect_file "$(q3)/Estr.bin" "archivio estrazioni della versione 3.0 (vecchio)"
 
 run answers-ended-by-cr 'ok\r\rok\r\r'
@@ -164,9 +182,11 @@ mkdir -p "$work/s/x\\y" "$work/s/x/y"
 cp "$exe" "$work/s/x\\y/AggiornaArchivio"
 cp "$work/s/Aggiornamento/Estr.bin" "$work/s/x\\y/Estr.bin"
 echo "esca" >"$work/s/x/y/Estr.bin"
-printf 'ok\n\n' | WINEPREFIX=$work/s/prefix timeout 20 "$work/s/x\\y/AggiornaArchivio" >"$work/out" 2>&1 ||
-  fail "exit status $?"
-expect_output "Non è stato possibile copiare il file Estr.bin in C:\\Programmi\\Quintrel."
+printf 'ok\n\n' | WINEPREFIX=$work/s/prefix timeout 20 "$work/s/x\\y/AggiornaArchivio" >"$work/out" 2>&1
+status=$?
+[ $status -eq 7 ] || fail "exit status $status, expected 7"
+expect_output "Non è stato possibile copiare il file Estr.bin nella cartella:"
+expect_output "C:\\Programmi\\Quintrel"
 refute_output "L'aggiornamento è stato eseguito correttamente."
 expect_file "$(q3)/Estr.bin" "archivio estrazioni della versione 3.0 (vecchio)"
 
