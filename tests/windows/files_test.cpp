@@ -222,7 +222,7 @@ TEST_F(FilesTest, AKilledCopyLeavesNoTemporaryOrOneTheNextCopyRemoves) {
         const bool written = source.connect_and_write(std::string(40000, 'p'), 20000);
         bool copying = false;
         for (int i = 0; written && i < 200 && !copying; ++i) {
-            for (const std::string& name : list()) copying = copying || is_temporary_name(name);
+            for (const std::string& name : list()) copying = copying || is_temporary(name);
             if (!copying) Sleep(50);
         }
         TerminateProcess(child.hProcess, 9);
@@ -238,7 +238,7 @@ TEST_F(FilesTest, AKilledCopyLeavesNoTemporaryOrOneTheNextCopyRemoves) {
             continue;
         }
         bool left = false;
-        for (const std::string& name : list()) left = left || is_temporary_name(name);
+        for (const std::string& name : list()) left = left || is_temporary(name);
         EXPECT_TRUE(left) << "without the mark a killed copy cannot remove its temporary";
         write("Estr.bin", "nuovo archivio");
         files_.copy_file(path("Estr.bin"), path("Dest.bin"));
@@ -247,17 +247,18 @@ TEST_F(FilesTest, AKilledCopyLeavesNoTemporaryOrOneTheNextCopyRemoves) {
     }
 }
 
-// Temporaries of runs cut off by a power loss go; one that a running copy holds stays, and so do
-// the host's own files whatever their names.
+// Temporaries of copies to the same destination cut off by a power loss go; one that a running
+// copy holds stays, and so do the user's own files whatever their names (those of other
+// destinations' copies go with the next copy to them).
 TEST_F(FilesTest, StaleTemporariesAreRemovedUnlessAnotherCopyHoldsThem) {
-    const std::string stale[] = {"Estr.bin.~0a1b2c", "bl.bin.~ffffff",
-                                 ".~AggiornaArchivio-4242-123456.tmp"};
-    const std::string kept[] = {"Estr.bin.~abc", "nota.~txt", "Estr.bin.~1234567", "Estr.bak",
-                                ".~AggiornaArchivio-x-1.tmp"};
+    const std::string stale[] = {"Dest.bin.~0a1b2c", "DEST.BIN.~ffffff", ".~AggiornaArchivio-4242-123456.tmp"};
+    const std::string kept[] = {"Dest.bin.~abc",  "nota.~txt",         "Dest.bin.~1234567", "Dest.bak",
+                                "Appunti.~decade", "foto.~123456",      "Estr.bin.~0a1b2c",  "Dest.bin.~ABCDEF",
+                                "xDest.bin.~0a1b2c", ".~AggiornaArchivio-x-1.tmp"};
     for (const std::string& name : stale) write(name, "residuo");
     for (const std::string& name : kept) write(name, "dell'utente");
-    write("Estr.bin.~777777", "copia in corso");
-    const HANDLE running = hold("Estr.bin.~777777", 0);
+    write("Dest.bin.~777777", "copia in corso");
+    const HANDLE running = hold("Dest.bin.~777777", 0);
     ASSERT_NE(running, nullptr);
     write("Estr.bin", "nuovo archivio");
 
@@ -266,7 +267,31 @@ TEST_F(FilesTest, StaleTemporariesAreRemovedUnlessAnotherCopyHoldsThem) {
     EXPECT_EQ(read("Dest.bin"), "nuovo archivio");
     for (const std::string& name : stale) EXPECT_EQ(read(name), "<missing>") << name;
     for (const std::string& name : kept) EXPECT_EQ(read(name), "dell'utente") << name;
-    EXPECT_EQ(read("Estr.bin.~777777"), "copia in corso");
+    EXPECT_EQ(read("Dest.bin.~777777"), "copia in corso");
+}
+
+// Only the names this program makes for the file being written are its temporaries.
+TEST(TemporaryName, OnlyTheDestinationsOwnAreTemporaries) {
+    struct Case { const char* name; const char* destination; bool temporary; };
+    const Case cases[] = {
+        {"Estr.bin.~0a1b2c", "Estr.bin", true},
+        {"ESTR.BIN.~0a1b2c", "Estr.bin", true},  // names compare as Windows compares them
+        {"Estr.bin.~0A1B2C", "Estr.bin", false}, // the program writes lowercase digits
+        {"Estr.bin.~0a1b2", "Estr.bin", false},
+        {"Estr.bin.~0a1b2c3", "Estr.bin", false},
+        {"Estr.bin.~decade", "Estr.bin", true},
+        {"Appunti.~decade", "Estr.bin", false},
+        {"foto.~123456", "Estr.bin", false},
+        {"bl.bin.~123456", "Estr.bin", false},
+        {"Estr.bin~0a1b2c", "Estr.bin", false},
+        {"Estr.bin.~0a1b2c", "", false},
+        {".~AggiornaArchivio-4242-1.tmp", "Estr.bin", true},
+        {".~AggiornaArchivio-4242.tmp", "Estr.bin", false},
+        {".~AggiornaArchivio-42-1-2.tmp", "Estr.bin", false},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(is_temporary_name(c.name, c.destination), c.temporary) << c.name << " for " << c.destination;
+    }
 }
 
 // A drive too small for the new archive (tests/windows/small_drive.sh maps one as
@@ -317,7 +342,7 @@ TEST(TemporaryName, IsTheDestinationsNameAndAFewCharacters) {
         const std::string first = temporary_name(name, 0x12345678u);
         EXPECT_EQ(first, name + ".~345678");
         EXPECT_LE(first.size(), name.size() + 8);
-        EXPECT_TRUE(is_temporary_name(first));
+        EXPECT_TRUE(is_temporary_name(first, name));
         EXPECT_NE(temporary_name(name, 1), temporary_name(name, 2));
     }
     EXPECT_EQ(temporary_name("bl.bin", 0xA), "bl.bin.~00000a");
