@@ -89,7 +89,9 @@ std::optional<std::string> WindowsFileSystem::existing_virtual_copy(const std::s
 
 std::optional<std::string> WindowsFileSystem::redirected_to(const std::string& path) const {
     if (!system_.store.virtualized || !in_protected_folder(system_.store, path)) return std::nullopt;
-    if (!system_.writes_redirected(folder_of(wide_path(path)))) return std::nullopt;
+    const std::wstring file = wide_path(path);
+    const bool exists = attributes_of(path).has_value();
+    if (!system_.writes_redirected(folder_of(file), exists ? file : std::wstring())) return std::nullopt;
     return virtual_copy_path(system_.store, path);
 }
 
@@ -165,7 +167,7 @@ std::string WindowsFileSystem::sha256(const std::string& path) {
 bool WindowsFileSystem::host_runs_elevated(const std::string& folder) {
     try {
         return system_.store.virtualized && in_protected_folder(system_.store, folder) &&
-               system_.writes_redirected(wide_path(folder)) && system_.runs_as_administrator(folder);
+               system_.writes_redirected(wide_path(folder), {}) && system_.runs_as_administrator(folder);
     } catch (...) {
         return false;
     }

@@ -47,6 +47,10 @@ bool manifest_asks_for_administrator(std::string_view manifest) {
                                                    std::string_view::npos) {
             continue;
         }
+        const std::size_t after = at + kElement.size();
+        if (after >= manifest.size() || manifest.substr(after, 1).find_first_of(" \t\r\n/>") == std::string_view::npos) {
+            continue;
+        }
         const std::size_t end = manifest.find('>', at);
         const std::string_view element = manifest.substr(at + kElement.size(), end == std::string_view::npos
                                                                                     ? std::string_view::npos

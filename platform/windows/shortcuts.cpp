@@ -27,34 +27,11 @@ private:
     bool initialized_;
 };
 
-bool link_runs_as_administrator(const std::wstring& link, const std::wstring& folder) {
-    ComPtr<IShellLinkW> shell_link;
-    if (FAILED(CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkW,
-                                shell_link.put_void()))) {
-        return false;
-    }
-    ComPtr<IPersistFile> file;
-    if (FAILED(shell_link->QueryInterface(IID_IPersistFile, file.put_void())) ||
-        FAILED(file->Load(link.c_str(), STGM_READ))) {
-        return false;
-    }
-    wchar_t target[MAX_PATH + 1] = {};
-    if (shell_link->GetPath(target, MAX_PATH + 1, nullptr, SLGP_RAWPATH) != S_OK || target[0] == L'\0') {
-        return false;
-    }
-    std::wstring program = target;
-    // A raw target may hold variables ("%ProgramFiles%\...").
-    wchar_t expanded[MAX_PATH + 1] = {};
-    const DWORD length = ExpandEnvironmentStringsW(target, expanded, MAX_PATH + 1);
-    if (length > 0 && length <= MAX_PATH + 1) program = expanded;
-    if (!lies_in(folder_of(program), folder)) return false;
-    ComPtr<IShellLinkDataList> data;
-    DWORD flags = 0;
-    return SUCCEEDED(shell_link->QueryInterface(IID_IShellLinkDataList, data.put_void())) &&
-           SUCCEEDED(data->GetFlags(&flags)) && (flags & SLDF_RUNAS_USER) != 0;
+bool runs_as_administrator(const std::optional<Shortcut>& shortcut, const std::wstring& folder) {
+    return shortcut && (shortcut->flags & SLDF_RUNAS_USER) != 0 && lies_in(folder_of(shortcut->target), folder);
 }
 
-bool any_link_in(const std::wstring& place, const std::wstring& folder, int depth) {
+bool any_link_in(const std::wstring& place, const std::wstring& folder, const ShortcutReader& read, int depth) {
     if (place.empty() || depth > 8) return false;
     const std::wstring base = with_plain_separators(place) + L"\\";
     WIN32_FIND_DATAW found;
@@ -66,14 +43,14 @@ bool any_link_in(const std::wstring& place, const std::wstring& folder, int dept
         if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
             // A link to a folder elsewhere is not followed: the Start menu's own folders only.
             if ((found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0 &&
-                any_link_in(base + name, folder, depth + 1)) {
+                any_link_in(base + name, folder, read, depth + 1)) {
                 return true;
             }
             continue;
         }
         if (name.size() > 4 &&
             CompareStringOrdinal(name.c_str() + name.size() - 4, 4, L".lnk", 4, TRUE) == CSTR_EQUAL &&
-            link_runs_as_administrator(base + name, folder)) {
+            runs_as_administrator(read(base + name), folder)) {
             return true;
         }
     } while (FindNextFileW(search.get(), &found));
@@ -82,10 +59,39 @@ bool any_link_in(const std::wstring& place, const std::wstring& folder, int dept
 
 }  // namespace
 
-bool shortcut_runs_as_administrator(const std::vector<std::wstring>& places, const std::wstring& folder) try {
+std::optional<Shortcut> read_shortcut(const std::wstring& link) {
+    ComPtr<IShellLinkW> shell_link;
+    if (FAILED(CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkW,
+                                shell_link.put_void()))) {
+        return std::nullopt;
+    }
+    ComPtr<IPersistFile> file;
+    if (FAILED(shell_link->QueryInterface(IID_IPersistFile, file.put_void())) ||
+        FAILED(file->Load(link.c_str(), STGM_READ))) {
+        return std::nullopt;
+    }
+    wchar_t target[MAX_PATH + 1] = {};
+    if (shell_link->GetPath(target, MAX_PATH + 1, nullptr, SLGP_RAWPATH) != S_OK || target[0] == L'\0') {
+        return std::nullopt;
+    }
+    Shortcut shortcut{target, 0};
+    // A raw target may hold variables ("%ProgramFiles%\...").
+    wchar_t expanded[MAX_PATH + 1] = {};
+    const DWORD length = ExpandEnvironmentStringsW(target, expanded, MAX_PATH + 1);
+    if (length > 0 && length <= MAX_PATH + 1) shortcut.target = expanded;
+    ComPtr<IShellLinkDataList> data;
+    if (FAILED(shell_link->QueryInterface(IID_IShellLinkDataList, data.put_void())) ||
+        FAILED(data->GetFlags(&shortcut.flags))) {
+        shortcut.flags = 0;
+    }
+    return shortcut;
+}
+
+bool shortcut_runs_as_administrator(const std::vector<std::wstring>& places, const std::wstring& folder,
+                                    const ShortcutReader& read) try {
     const Apartment apartment;
     for (const std::wstring& place : places) {
-        if (any_link_in(place, folder, 0)) return true;
+        if (any_link_in(place, folder, read, 0)) return true;
     }
     return false;
 } catch (...) {

@@ -25,9 +25,11 @@ struct SystemQueries {
     std::function<bool(HANDLE file)> volume_keeps_acls = windows::volume_keeps_acls;
     // Gives the temporary the replaced file's DACL.
     std::function<DWORD(HANDLE file, PACL dacl, bool protect)> set_dacl = set_file_dacl;
-    // Whether this run's writes into a folder would be refused (and so, for a virtualized run in
-    // a folder Windows virtualizes, land in the VirtualStore).
-    std::function<bool(const std::wstring& folder)> writes_redirected = writes_would_be_redirected;
+    // Whether this run's writes into a folder, replacing a file there (none: empty), would be
+    // refused (and so, for a virtualized run in a folder Windows virtualizes, land in the
+    // VirtualStore).
+    std::function<bool(const std::wstring& folder, const std::wstring& file)> writes_redirected =
+        writes_would_be_redirected;
     // Whether the host in a folder is set to run as administrator.
     std::function<bool(const std::string& folder)> runs_as_administrator = host_set_to_run_as_administrator;
 };

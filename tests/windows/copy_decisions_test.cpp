@@ -443,7 +443,7 @@ TEST_F(RunAsAdministratorTest, AVirtualizedRunCannotReachAHostSetToRunAsAdminist
     SystemQueries system;
     system.store = store_;
     system.store.virtualized = true;
-    system.writes_redirected = [](const std::wstring&) { return true; };  // Wine never refuses the test's folder
+    system.writes_redirected = [](const std::wstring&, const std::wstring&) { return true; };  // Wine never refuses the test's folder
     WindowsFileSystem files(system);
     system.store.virtualized = false;
     WindowsFileSystem elevated(system);
