@@ -57,7 +57,7 @@ struct Destination {
     // Held open by another program past the wait: 75, naming the holders when none of them is
     // the host, and saying when all of them are services, which the user cannot close.
     [[noreturn]] void fail_held(std::string_view call, DWORD error) const {
-        OtherHolders others = other_holders(system.holders(api), host_folder);
+        OtherHolders others = holders_to_name(system.holders(api), host_folder);
         throw Error(code::path_file_access, native_detail(call, error, path), std::move(others.names),
                     others.all_services);
     }

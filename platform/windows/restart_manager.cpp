@@ -124,7 +124,7 @@ std::vector<Holder> restart_manager_holders(const std::wstring& path) {
     return holders;
 }
 
-OtherHolders other_holders(const std::vector<Holder>& holders, const std::wstring& host_folder) {
+OtherHolders holders_to_name(const std::vector<Holder>& holders, const std::wstring& host_folder) {
     OtherHolders others;
     bool only_services = true;
     for (const Holder& holder : holders) {
@@ -137,6 +137,10 @@ OtherHolders other_holders(const std::vector<Holder>& holders, const std::wstrin
     }
     others.all_services = !others.names.empty() && only_services;
     return others;
+}
+
+std::vector<std::string> other_holders(const std::vector<Holder>& holders, const std::wstring& host_folder) {
+    return holders_to_name(holders, host_folder).names;
 }
 
 }  // namespace aggiorna::windows

@@ -31,6 +31,8 @@ std::vector<Holder> restart_manager_holders(const std::wstring& path);
 // a program of its own: the in-use message says it), else each other program once, in order.
 // A holder whose program file is unknown is named by the name the system gives it. When every
 // holder named is a service or a critical process, the user is told to wait, not to close them.
-OtherHolders other_holders(const std::vector<Holder>& holders, const std::wstring& host_folder);
+OtherHolders holders_to_name(const std::vector<Holder>& holders, const std::wstring& host_folder);
+// The names alone.
+std::vector<std::string> other_holders(const std::vector<Holder>& holders, const std::wstring& host_folder);
 
 }  // namespace aggiorna::windows

@@ -18,6 +18,7 @@
 #include "platform/windows/run_as_administrator.h"
 #include "platform/windows/text.h"
 #include "platform/windows/win.h"
+#include "windows/child_process.h"
 #include "windows/files_fixture.h"
 
 #include <sddl.h>
@@ -146,18 +147,10 @@ TEST(FilesChild, DISABLED_HoldsWhatTheParentAsks) {
 
 TEST_F(FilesTest, TheRestartManagerNamesTheHoldingProcessOrNobody) {
     write("Dest.bin", "vecchio");
-    wchar_t self[MAX_PATH] = {};
-    ASSERT_GT(GetModuleFileNameW(nullptr, self, MAX_PATH), 0u);
-    std::wstring command = L"\"" + std::wstring(self) +
-                           L"\" --gtest_also_run_disabled_tests --gtest_filter=FilesChild.DISABLED_HoldsWhatTheParentAsks";
-    SetEnvironmentVariableW(L"AGGIORNA_TEST_TIENI", wide(path("Dest.bin")).c_str());
-    STARTUPINFOW startup = {};
-    startup.cb = sizeof startup;
-    PROCESS_INFORMATION child = {};
-    const BOOL started =
-        CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &child);
-    SetEnvironmentVariableW(L"AGGIORNA_TEST_TIENI", nullptr);
-    ASSERT_TRUE(started);
+    const std::wstring held = wide(path("Dest.bin"));
+    const ScopedHandle child = test_children::start_child_test(L"FilesChild.DISABLED_HoldsWhatTheParentAsks",
+                                                               {{L"AGGIORNA_TEST_TIENI", held.c_str()}});
+    ASSERT_TRUE(child.valid());
     bool holding = false;
     for (int i = 0; i < 200 && !holding; ++i) {
         const HANDLE probe = hold("Dest.bin", file_tests::kShareAll);
@@ -168,11 +161,10 @@ TEST_F(FilesTest, TheRestartManagerNamesTheHoldingProcessOrNobody) {
         }
     }
     const std::vector<Holder> holders = restart_manager_holders(wide(path("Dest.bin")));
-    TerminateProcess(child.hProcess, 9);
-    WaitForSingleObject(child.hProcess, 10000);
-    CloseHandle(child.hThread);
-    CloseHandle(child.hProcess);
+    test_children::kill_child(child);
     ASSERT_TRUE(holding) << "the child never held the file";
+    wchar_t self[MAX_PATH] = {};
+    ASSERT_GT(GetModuleFileNameW(nullptr, self, MAX_PATH), 0u);
     for (const Holder& h : holders) {
         EXPECT_FALSE(h.name.empty());
         EXPECT_TRUE(h.program.empty() || lies_in(h.program, self)) << to_utf8(h.program);

@@ -10,6 +10,7 @@
 #include "platform/windows/paths.h"
 #include "platform/windows/text.h"
 #include "platform/windows/win.h"
+#include "windows/child_process.h"
 #include "windows/files_fixture.h"
 
 namespace aggiorna::windows {
@@ -203,22 +204,11 @@ TEST_F(FilesTest, AKilledCopyLeavesNoTemporaryOrOneTheNextCopyRemoves) {
         ASSERT_TRUE(source.valid());
         write("Dest.bin", "vecchio");
 
-        wchar_t self[MAX_PATH] = {};
-        ASSERT_GT(GetModuleFileNameW(nullptr, self, MAX_PATH), 0u);
-        std::wstring command = L"\"" + std::wstring(self) +
-                               L"\" --gtest_also_run_disabled_tests "
-                               L"--gtest_filter=FilesChild.DISABLED_CopiesWhatTheParentAsks";
-        SetEnvironmentVariableW(L"AGGIORNA_TEST_COPIA",
-                                wide(source.path() + "|" + path("Dest.bin")).c_str());
-        SetEnvironmentVariableW(L"AGGIORNA_TEST_SENZA_SEGNO", mark ? nullptr : L"1");
-        STARTUPINFOW startup = {};
-        startup.cb = sizeof startup;
-        PROCESS_INFORMATION child = {};
-        const BOOL started = CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0,
-                                            nullptr, nullptr, &startup, &child);
-        SetEnvironmentVariableW(L"AGGIORNA_TEST_COPIA", nullptr);
-        SetEnvironmentVariableW(L"AGGIORNA_TEST_SENZA_SEGNO", nullptr);
-        ASSERT_TRUE(started);
+        const std::wstring asked = wide(source.path() + "|" + path("Dest.bin"));
+        const ScopedHandle child = test_children::start_child_test(
+            L"FilesChild.DISABLED_CopiesWhatTheParentAsks",
+            {{L"AGGIORNA_TEST_COPIA", asked.c_str()}, {L"AGGIORNA_TEST_SENZA_SEGNO", mark ? nullptr : L"1"}});
+        ASSERT_TRUE(child.valid());
 
         const bool written = source.connect_and_write(std::string(40000, 'p'), 20000);
         bool copying = false;
@@ -226,10 +216,7 @@ TEST_F(FilesTest, AKilledCopyLeavesNoTemporaryOrOneTheNextCopyRemoves) {
             for (const std::string& name : list()) copying = copying || is_temporary(name);
             if (!copying) Sleep(50);
         }
-        TerminateProcess(child.hProcess, 9);
-        WaitForSingleObject(child.hProcess, 10000);
-        CloseHandle(child.hThread);
-        CloseHandle(child.hProcess);
+        test_children::kill_child(child);
         source.close();
 
         EXPECT_TRUE(copying) << "the child never started its copy";

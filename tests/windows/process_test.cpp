@@ -8,6 +8,7 @@
 #include "platform/windows/process.h"
 #include "platform/windows/text.h"
 #include "platform/windows/win.h"
+#include "windows/child_process.h"
 
 namespace aggiorna::windows {
 namespace {
@@ -49,23 +50,11 @@ protected:
     }
     // Starts this test program as the child run; `hold`: it keeps the lock until killed.
     ScopedHandle start_child(bool hold) {
-        wchar_t self[MAX_PATH] = {};
-        EXPECT_GT(GetModuleFileNameW(nullptr, self, MAX_PATH), 0u);
-        std::wstring command = L"\"" + std::wstring(self) +
-                               L"\" --gtest_also_run_disabled_tests --gtest_filter=SingleRunChild.DISABLED_ClaimsTheLock";
-        SetEnvironmentVariableW(L"AGGIORNA_TEST_LOCK", lock_.c_str());
-        SetEnvironmentVariableW(L"AGGIORNA_TEST_LOCK_READY", hold ? ready_name_.c_str() : nullptr);
-        STARTUPINFOW startup = {};
-        startup.cb = sizeof startup;
-        PROCESS_INFORMATION child = {};
-        const BOOL started =
-            CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &child);
-        SetEnvironmentVariableW(L"AGGIORNA_TEST_LOCK", nullptr);
-        SetEnvironmentVariableW(L"AGGIORNA_TEST_LOCK_READY", nullptr);
-        EXPECT_TRUE(started);
-        if (!started) return {};
-        CloseHandle(child.hThread);
-        return ScopedHandle(child.hProcess);
+        ScopedHandle child = test_children::start_child_test(
+            L"SingleRunChild.DISABLED_ClaimsTheLock",
+            {{L"AGGIORNA_TEST_LOCK", lock_.c_str()}, {L"AGGIORNA_TEST_LOCK_READY", hold ? ready_name_.c_str() : nullptr}});
+        EXPECT_TRUE(child.valid());
+        return child;
     }
     DWORD exit_code_of(const ScopedHandle& child) {
         EXPECT_EQ(WaitForSingleObject(child.get(), 30000), WAIT_OBJECT_0);
@@ -88,8 +77,7 @@ TEST_F(SingleRunTest, AnotherProcessSeesTheLockTakenAndAKilledHolderDoesNotBlock
         EXPECT_FALSE(second.claim_single_run());
     }
     // Killed while it held it (abandoned): the next run takes it.
-    TerminateProcess(holder.get(), 9);
-    WaitForSingleObject(holder.get(), 30000);
+    test_children::kill_child(holder);
     {
         WindowsProcess next(lock_);
         EXPECT_TRUE(next.claim_single_run());
