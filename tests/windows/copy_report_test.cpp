@@ -225,6 +225,17 @@ TEST_F(FilesTest, TheDaclIsSetOnlyWhenTheOldFileHasItsOwn) {
     EXPECT_EQ(read("Dest.bin"), "nuovo");
 }
 
+// The copy that tests/windows/unix_mode.sh runs in a folder it made outside the prefix
+// (AGGIORNA_TEST_UNIX_FOLDER, through drive Z:): "nuovo.bin" over "Estr.bin", with the real
+// system's answers. The script then reads the archive's Unix mode.
+TEST(WineUnixMode, ReplacesTheArchiveInTheFolderGiven) {
+    wchar_t folder[1024] = {};
+    const DWORD length = GetEnvironmentVariableW(L"AGGIORNA_TEST_UNIX_FOLDER", folder, 1024);
+    if (length == 0 || length >= 1024) GTEST_SKIP() << "no folder: run tests/windows/unix_mode.sh";
+    const std::string at = to_utf8(folder);
+    WindowsFileSystem().copy_file(at + "\\nuovo.bin", at + "\\Estr.bin");
+}
+
 // A virtualized run writing into a folder where its writes are refused: Windows puts the file in
 // the user's VirtualStore, and the report says so; the first virtual copy takes no DACL of the
 // real file's. A folder where the run may write takes the real file.
