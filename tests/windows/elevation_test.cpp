@@ -118,6 +118,27 @@ TEST(ProgramManifest, IsReadFromTheProgramFile) {
     EXPECT_EQ(program_manifest(L"C:\\nessuno\\manca.exe"), "");
 }
 
+// A host's program file whose own manifest asks for administrator rights (a copy of this program
+// with its manifest replaced, as a host's build would carry it): the folder's host runs elevated.
+TEST_F(FilesTest, AProgramFilesManifestAskingForAdministratorIsFound) {
+    const std::string program = path("quintrel.exe");
+    ASSERT_TRUE(CopyFileW(to_wide(AGGIORNA_EXE, 52).c_str(), wide(program).c_str(), FALSE));
+    EXPECT_FALSE(folder_has_program_with_administrator_manifest(wide(folder_)));
+    const std::string manifest =
+        R"(<?xml version="1.0" encoding="UTF-8"?><assembly xmlns="urn:schemas-microsoft-com:asm.v1" )"
+        R"(manifestVersion="1.0"><trustInfo xmlns="urn:schemas-microsoft-com:asm.v3"><security>)"
+        R"(<requestedPrivileges><requestedExecutionLevel level="requireAdministrator" uiAccess="false"/>)"
+        R"(</requestedPrivileges></security></trustInfo></assembly>)";
+    const HANDLE update = BeginUpdateResourceW(wide(program).c_str(), FALSE);
+    ASSERT_NE(update, nullptr);
+    ASSERT_TRUE(UpdateResourceW(update, RT_MANIFEST, MAKEINTRESOURCEW(1), MAKELANGID(LANG_NEUTRAL, SUBLANG_NEUTRAL),
+                                const_cast<char*>(manifest.data()), static_cast<DWORD>(manifest.size())));
+    ASSERT_TRUE(EndUpdateResourceW(update, FALSE));
+    EXPECT_EQ(program_manifest(wide(program)), manifest);
+    EXPECT_TRUE(folder_has_program_with_administrator_manifest(wide(folder_)));
+    EXPECT_FALSE(folder_has_program_with_administrator_manifest(wide(path("Manca"))));
+}
+
 // Shortcuts made with the shell's own link object, as Explorer saves them: only one set to run as
 // administrator and pointing into the host's folder counts, also in a folder below the places.
 class ShortcutTest : public FilesTest {
