@@ -2,9 +2,9 @@
 // RemoveDllDirectory, looked up by name: Windows 8 has them, Vista and 7 only with KB2533623.
 #include "platform/windows/dll_search.h"
 
-#include <vector>
-
+#include "platform/windows/handles.h"
 #include "platform/windows/paths.h"
+#include "platform/windows/registry.h"
 
 namespace aggiorna::windows {
 namespace {
@@ -15,21 +15,6 @@ Function kernel32_function(const char* name) {
     if (kernel32 == nullptr) return nullptr;
     return reinterpret_cast<Function>(
         reinterpret_cast<void (*)()>(GetProcAddress(kernel32, name)));
-}
-
-struct KeyCloser {
-    HKEY key;
-    ~KeyCloser() { RegCloseKey(key); }
-};
-
-std::wstring expanded(const std::wstring& text) {
-    const DWORD needed = ExpandEnvironmentStringsW(text.c_str(), nullptr, 0);
-    if (needed == 0) return text;
-    std::wstring result(needed, L'\0');
-    const DWORD written = ExpandEnvironmentStringsW(text.c_str(), result.data(), needed);
-    if (written == 0 || written > needed) return text;
-    result.resize(written - 1);  // without the terminator
-    return result;
 }
 
 std::wstring unquoted(const std::wstring& text) {
@@ -58,27 +43,13 @@ std::wstring registered_server_folder(const CLSID& clsid) {
     wchar_t class_id[40] = {};
     if (StringFromGUID2(clsid, class_id, 40) == 0) return {};
     const std::wstring name = std::wstring(L"CLSID\\") + class_id + L"\\InprocServer32";
-    HKEY key = nullptr;
-    if (RegOpenKeyExW(HKEY_CLASSES_ROOT, name.c_str(), 0, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS) {
+    ScopedKey key;
+    if (RegOpenKeyExW(HKEY_CLASSES_ROOT, name.c_str(), 0, KEY_QUERY_VALUE, key.put()) != ERROR_SUCCESS) {
         return {};
     }
-    const KeyCloser closer{key};
-    DWORD type = 0;
-    DWORD size = 0;
-    if (RegQueryValueExW(key, nullptr, nullptr, &type, nullptr, &size) != ERROR_SUCCESS ||
-        (type != REG_SZ && type != REG_EXPAND_SZ)) {
-        return {};
-    }
-    std::vector<wchar_t> data(size / sizeof(wchar_t) + 1, L'\0');
-    size = static_cast<DWORD>(data.size() * sizeof(wchar_t));
-    if (RegQueryValueExW(key, nullptr, nullptr, &type, reinterpret_cast<BYTE*>(data.data()),
-                         &size) != ERROR_SUCCESS) {
-        return {};
-    }
-    // A stored string may or may not carry its terminator; the text ends at the first NUL.
-    std::wstring path(data.data());
-    if (type == REG_EXPAND_SZ) path = expanded(path);
-    return folder_of(unquoted(path));
+    const auto path = registry_path_value(key.get(), L"");
+    if (!path) return {};
+    return folder_of(unquoted(*path));
 }
 
 DllFolder::DllFolder(const std::wstring& folder) {

@@ -1,4 +1,5 @@
-// RAII owners for the Windows resources the backend holds: file handles, COM pointers, BSTRs.
+// RAII owners for the Windows resources the backend holds: handles, keys, libraries, searches,
+// LocalAlloc'd memory, COM pointers, BSTRs.
 #pragma once
 
 #include <utility>
@@ -36,6 +37,74 @@ public:
 private:
     HANDLE handle_ = nullptr;
 };
+
+// An owner of one resource with a close function of its own: `Traits::invalid()` is "none",
+// `Traits::close(value)` releases it.
+template <typename Traits>
+class ScopedResource {
+public:
+    using Value = typename Traits::Value;
+    ScopedResource() = default;
+    explicit ScopedResource(Value value) : value_(value) {}
+    ScopedResource(ScopedResource&& other) noexcept : value_(std::exchange(other.value_, Traits::invalid())) {}
+    ScopedResource& operator=(ScopedResource&& other) noexcept {
+        if (this != &other) {
+            reset();
+            value_ = std::exchange(other.value_, Traits::invalid());
+        }
+        return *this;
+    }
+    ScopedResource(const ScopedResource&) = delete;
+    ScopedResource& operator=(const ScopedResource&) = delete;
+    ~ScopedResource() { reset(); }
+
+    bool valid() const { return value_ != Traits::invalid(); }
+    Value get() const { return value_; }
+    // For an out parameter: releases what was held first.
+    Value* put() {
+        reset();
+        return &value_;
+    }
+    void reset() {
+        if (valid()) Traits::close(std::exchange(value_, Traits::invalid()));
+    }
+
+private:
+    Value value_ = Traits::invalid();
+};
+
+struct KeyTraits {
+    using Value = HKEY;
+    static HKEY invalid() { return nullptr; }
+    static void close(HKEY key) { RegCloseKey(key); }
+};
+// A registry key from RegOpenKeyExW or RegCreateKeyExW.
+using ScopedKey = ScopedResource<KeyTraits>;
+
+struct LibraryTraits {
+    using Value = HMODULE;
+    static HMODULE invalid() { return nullptr; }
+    static void close(HMODULE module) { FreeLibrary(module); }
+};
+// A DLL (or a program file loaded as data) from LoadLibraryExW.
+using ScopedLibrary = ScopedResource<LibraryTraits>;
+
+struct FindTraits {
+    using Value = HANDLE;
+    static HANDLE invalid() { return INVALID_HANDLE_VALUE; }
+    static void close(HANDLE search) { FindClose(search); }
+};
+// A directory search from FindFirstFileW.
+using ScopedFind = ScopedResource<FindTraits>;
+
+struct LocalTraits {
+    using Value = HLOCAL;
+    static HLOCAL invalid() { return nullptr; }
+    static void close(HLOCAL memory) { LocalFree(memory); }
+};
+// Memory the system allocated for the caller with LocalAlloc (security descriptors, SID texts,
+// message texts).
+using ScopedLocal = ScopedResource<LocalTraits>;
 
 // One counted reference to a COM object, released at the end of its scope.
 template <typename Interface>

@@ -1,4 +1,4 @@
-// The registry backend over RegOpenKeyExW, RegQueryValueExA/W and RegCloseKey.
+// The registry backend over RegOpenKeyExW, RegQueryValueExA/W, ExpandEnvironmentStringsW and RegCloseKey.
 #include "platform/windows/registry.h"
 
 #include <cstring>
@@ -23,6 +23,22 @@ HKEY to_hkey(RegKey key) {
 }
 
 }  // namespace
+
+std::wstring expand_environment(const std::wstring& text) {
+    // The expanded text may be longer than the stored one; asked again with the size Windows gives.
+    std::wstring expanded(text.size() + 64, L'\0');
+    for (int attempt = 0; attempt < 4; ++attempt) {
+        const DWORD needed =
+            ExpandEnvironmentStringsW(text.c_str(), expanded.data(), static_cast<DWORD>(expanded.size()));
+        if (needed == 0) return text;
+        if (needed <= expanded.size()) {
+            expanded.resize(needed - 1);  // the count includes the terminator
+            return expanded;
+        }
+        expanded.resize(needed);
+    }
+    return text;
+}
 
 RegKey WindowsRegistry::open_key(RegKey parent, std::string_view name, std::uint32_t access) {
     if (parent == 0) return 0;
@@ -55,21 +71,23 @@ bool WindowsRegistry::query_value(RegKey key, std::string_view name, std::span<s
     return true;
 }
 
-std::optional<std::string> WindowsRegistry::query_string(RegKey key, std::string_view name) {
-    if (key == 0) return std::nullopt;
-    std::wstring wide_name;
-    try {
-        wide_name = to_wide(name, code::bad_file_name_or_number);
-    } catch (const Error&) {
-        return std::nullopt;
-    }
+namespace {
+
+struct StringValue {
+    DWORD type;
+    std::wstring text;
+};
+
+// A REG_SZ or REG_EXPAND_SZ value as stored, read in UTF-16; nullopt when it is missing or of
+// another type.
+std::optional<StringValue> read_string(HKEY key, const std::wstring& wide_name) {
     // The value may grow between the size query and the read: try again with the new size.
     std::vector<BYTE> data(256);
     for (int attempt = 0; attempt < 8; ++attempt) {
         DWORD type = 0;
         DWORD size = static_cast<DWORD>(data.size());
-        const LSTATUS status =
-            RegQueryValueExW(to_hkey(key), wide_name.c_str(), nullptr, &type, data.data(), &size);
+        const LSTATUS status = RegQueryValueExW(key, wide_name.empty() ? nullptr : wide_name.c_str(), nullptr,
+                                                &type, data.data(), &size);
         if (status == ERROR_MORE_DATA) {
             data.resize(size + sizeof(wchar_t));
             continue;
@@ -81,13 +99,42 @@ std::optional<std::string> WindowsRegistry::query_string(RegKey key, std::string
         // A stored string may or may not carry its terminator; the text ends at the first NUL.
         const std::size_t end = text.find(L'\0');
         if (end != std::wstring::npos) text.resize(end);
-        return to_utf8(text);
+        return StringValue{type, std::move(text)};
     }
     return std::nullopt;
 }
 
+std::optional<std::wstring> wide_name_of(std::string_view name) {
+    try {
+        return to_wide(name, code::bad_file_name_or_number);
+    } catch (const Error&) {
+        return std::nullopt;
+    }
+}
+
+}  // namespace
+
+std::optional<std::wstring> registry_path_value(HKEY key, const std::wstring& name) {
+    auto value = read_string(key, name);
+    if (!value) return std::nullopt;
+    if (value->type == REG_EXPAND_SZ) return expand_environment(value->text);
+    return std::move(value->text);
+}
+
+std::optional<std::string> WindowsRegistry::query_string(RegKey key, std::string_view name) {
+    const auto wide_name = wide_name_of(name);
+    if (key == 0 || !wide_name) return std::nullopt;
+    const auto value = read_string(to_hkey(key), *wide_name);
+    if (!value) return std::nullopt;
+    return to_utf8(value->text);
+}
+
 std::optional<std::string> WindowsRegistry::query_path(RegKey key, std::string_view name) {
-    return query_string(key, name);
+    const auto wide_name = wide_name_of(name);
+    if (key == 0 || !wide_name) return std::nullopt;
+    const auto value = registry_path_value(to_hkey(key), *wide_name);
+    if (!value) return std::nullopt;
+    return to_utf8(*value);
 }
 
 void WindowsRegistry::close_key(RegKey key) {

@@ -1,10 +1,13 @@
-// The compatibility layers of the host's program files, read with RegEnumValueW.
+// The host set to run as administrator: compatibility layers (RegEnumValueW), shortcuts, manifests.
 #include "platform/windows/run_as_administrator.h"
 
 #include <algorithm>
 #include <vector>
 
+#include "platform/windows/handles.h"
 #include "platform/windows/paths.h"
+#include "platform/windows/program_manifest.h"
+#include "platform/windows/shortcuts.h"
 #include "platform/windows/text.h"
 #include "platform/windows/win.h"
 
@@ -16,8 +19,9 @@ constexpr const wchar_t* kLayers = L"Software\\Microsoft\\Windows NT\\CurrentVer
 // Whether any value of the Layers key of `root`, in the view `view`, names a program in `folder`
 // and asks for administrator rights.
 bool layers_key_asks(HKEY root, REGSAM view, const std::wstring& folder) {
-    HKEY key = nullptr;
-    if (RegOpenKeyExW(root, kLayers, 0, KEY_QUERY_VALUE | view, &key) != ERROR_SUCCESS) return false;
+    ScopedKey owned;
+    if (RegOpenKeyExW(root, kLayers, 0, KEY_QUERY_VALUE | view, owned.put()) != ERROR_SUCCESS) return false;
+    const HKEY key = owned.get();
     bool asks = false;
     std::vector<wchar_t> name(32768);
     std::vector<BYTE> data(8192);
@@ -34,7 +38,6 @@ bool layers_key_asks(HKEY root, REGSAM view, const std::wstring& folder) {
         asks = layers_ask_for_administrator(layers.substr(0, layers.find(L'\0'))) &&
                lies_in(folder_of(program), folder);
     }
-    RegCloseKey(key);
     return asks;
 }
 
@@ -64,6 +67,18 @@ bool folder_has_program_run_as_administrator(const std::string& folder) try {
     return layers_key_asks(HKEY_CURRENT_USER, 0, wide) ||
            layers_key_asks(HKEY_LOCAL_MACHINE, KEY_WOW64_64KEY, wide) ||
            layers_key_asks(HKEY_LOCAL_MACHINE, KEY_WOW64_32KEY, wide);
+} catch (...) {
+    return false;
+}
+
+}  // namespace aggiorna::windows
+
+namespace aggiorna::windows {
+
+bool host_set_to_run_as_administrator(const std::string& folder) try {
+    const std::wstring wide = to_wide_lossy(folder);
+    return folder_has_program_run_as_administrator(folder) || folder_has_program_with_administrator_manifest(wide) ||
+           shortcut_runs_as_administrator(shortcut_places(), wide);
 } catch (...) {
     return false;
 }

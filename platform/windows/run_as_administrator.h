@@ -1,4 +1,5 @@
-// The compatibility setting "Run this program as an administrator" of a host's program files.
+// Whether a host is set to run as administrator: the compatibility setting "Run this program as
+// an administrator" of its program files, its shortcuts, its program files' manifests.
 #pragma once
 
 #include <string>
@@ -14,5 +15,12 @@ bool layers_ask_for_administrator(std::wstring_view layers);
 // after its path, under Software\Microsoft\Windows NT\CurrentVersion\AppCompatFlags\Layers of
 // HKEY_CURRENT_USER or HKEY_LOCAL_MACHINE (both registry views), that asks for it.
 bool folder_has_program_run_as_administrator(const std::string& folder);
+
+// Whether the host in `folder` runs elevated however it is started: the compatibility setting
+// above, a program file's manifest that asks for administrator rights
+// (folder_has_program_with_administrator_manifest), or a shortcut to one of its program files on
+// the user's or the common Desktop or Start menu set to run as administrator
+// (shortcut_runs_as_administrator). Never throws.
+bool host_set_to_run_as_administrator(const std::string& folder);
 
 }  // namespace aggiorna::windows

@@ -2,6 +2,7 @@
 #include "platform/windows/text.h"
 
 #include "platform/platform.h"
+#include "platform/windows/handles.h"
 #include "platform/windows/win.h"
 
 namespace aggiorna::windows {
@@ -99,10 +100,33 @@ std::optional<std::string> utf8_to_ansi(std::string_view utf8) {
     return utf8_to_code_page(utf8, GetACP());
 }
 
+std::string error_meaning(std::uint32_t native_error) {
+    // English where the system has it, so that support reads every log alike; else the system's
+    // own language.
+    const DWORD flags = FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS;
+    for (const DWORD language : {DWORD{MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US)}, DWORD{0}}) {
+        wchar_t* text = nullptr;
+        const DWORD length = FormatMessageW(flags, nullptr, native_error, language,
+                                            reinterpret_cast<wchar_t*>(&text), 0, nullptr);
+        const ScopedLocal owned(text);
+        if (length == 0 || text == nullptr) continue;
+        std::wstring meaning(text, length);
+        const std::size_t end = meaning.find_last_not_of(L" \t\r\n.");
+        meaning.resize(end == std::wstring::npos ? 0 : end + 1);
+        for (wchar_t& c : meaning) {
+            if (c == L'\r' || c == L'\n') c = L' ';
+        }
+        if (!meaning.empty()) return to_utf8(meaning);
+    }
+    return {};
+}
+
 std::string native_detail(std::string_view call, std::uint32_t native_error,
                           std::string_view path) {
     std::string detail(call);
     detail += " failed with Windows error " + std::to_string(native_error);
+    const std::string meaning = error_meaning(native_error);
+    if (!meaning.empty()) detail += " (" + meaning + ")";
     if (!path.empty()) {
         detail += " for '";
         detail += path;

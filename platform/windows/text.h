@@ -33,7 +33,10 @@ struct CodePageArguments {
 };
 CodePageArguments code_page_arguments(std::uint32_t code_page);
 
-// "call failed with Windows error N for 'path'": the detail kept in an Error.
+// What Windows says a system error code means, in English where the system has that text, else
+// in its own language; one line, without its final full stop. Empty for a code it has no text for.
+std::string error_meaning(std::uint32_t native_error);
+// "call failed with Windows error N (meaning) for 'path'": the detail kept in an Error.
 std::string native_detail(std::string_view call, std::uint32_t native_error,
                           std::string_view path = {});
 

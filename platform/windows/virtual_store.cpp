@@ -60,8 +60,9 @@ std::optional<std::string> virtual_copy_path(const VirtualStore& store, const st
 VirtualStore system_virtual_store() try {
     VirtualStore store;
     store.virtualized = process_is_virtualized();
-    const std::string local = desktop_user_folder(CSIDL_LOCAL_APPDATA);
-    if (!local.empty()) store.root = local + "\\VirtualStore";
+    const UserFolder local = desktop_user_folder_of(CSIDL_LOCAL_APPDATA, system_desktop_user_queries());
+    if (!local.path.empty()) store.root = local.path + "\\VirtualStore";
+    store.other_user_unknown = local.unknown;
     // A 32-bit process sees "Program Files (x86)" as ProgramFiles; ProgramW6432 names the other.
     for (const wchar_t* name : {L"ProgramFiles", L"ProgramFiles(x86)", L"ProgramW6432",
                                 L"ProgramData", L"SystemRoot"}) {

@@ -19,6 +19,10 @@ struct VirtualStore {
     // is no virtual copy to look after, and what it writes into a protected folder stays in the
     // user's store.
     bool virtualized = false;
+    // The user at the desktop is not this run's, and their folders could not be had (see
+    // desktop_user.h): `root` is empty rather than this run's own store, and a virtual copy of
+    // theirs, if any, is out of reach.
+    bool other_user_unknown = false;
 };
 
 // Whether `path` lies inside one of the store's protected folders (not the folder itself).
@@ -32,7 +36,8 @@ std::optional<std::string> virtual_copy_path(const VirtualStore& store, const st
 // This process's store: the VirtualStore of the user whose desktop the program runs on (not of
 // the account it was elevated with), the folders Windows virtualizes (Program Files in both
 // views, ProgramData, the Windows folder), and whether this process is virtualized. No root
-// where the user's folder cannot be found.
+// where the user's folder cannot be found; then other_user_unknown says whether that user is
+// another account's.
 VirtualStore system_virtual_store();
 
 }  // namespace aggiorna::windows

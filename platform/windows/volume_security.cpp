@@ -1,4 +1,4 @@
-// What a volume keeps of a file: the delete-on-close mark, and the DACL handed to a new file.
+// What a volume keeps of a file: the delete-on-close mark, DACLs, and the DACL handed to a new file.
 #include "platform/windows/volume_security.h"
 
 #include <algorithm>
@@ -39,6 +39,17 @@ bool volume_keeps_delete_mark(const std::wstring& folder) {
         return false;
     }
     return delete_mark_reliable(GetDriveTypeW(root.c_str()), file_system);
+}
+
+bool running_under_wine() {
+    const HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
+    return ntdll != nullptr && GetProcAddress(ntdll, "wine_get_version") != nullptr;
+}
+
+bool volume_keeps_acls(HANDLE file) {
+    DWORD flags = 0;
+    return GetVolumeInformationByHandleW(file, nullptr, 0, nullptr, nullptr, &flags, nullptr, 0) &&
+           (flags & FILE_PERSISTENT_ACLS) != 0 && !running_under_wine();
 }
 
 DWORD set_file_dacl(HANDLE file, PACL dacl, bool protect) {

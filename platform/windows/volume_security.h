@@ -1,5 +1,5 @@
-// What a volume keeps of a file: whether the delete-on-close mark can be trusted there, and the
-// DACL entries a new file takes over from the file it replaces.
+// What a volume keeps of a file: whether the delete-on-close mark can be trusted there, whether it
+// keeps DACLs, and the DACL entries a new file takes over from the file it replaces.
 #pragma once
 
 #include <string>
@@ -17,6 +17,13 @@ namespace aggiorna::windows {
 bool delete_mark_reliable(unsigned drive_type, std::wstring_view file_system);
 // The same for the volume that holds `folder`, asked of Windows.
 bool volume_keeps_delete_mark(const std::wstring& folder);
+// Whether the volume of an open file keeps the DACLs given to files (FILE_PERSISTENT_ACLS). Under
+// Wine no volume does: Wine turns a DACL given to a file into the Unix file's mode (a file of
+// mode 0644 became 0775) and shows its default DACL again, so a replaced file keeps its mode only
+// when none is given.
+bool volume_keeps_acls(HANDLE file);
+// Whether this process runs under Wine (its ntdll says so).
+bool running_under_wine();
 // The entries of a file's DACL that are its own, not passed on by its folder (INHERITED_ACE), in
 // their order, as an ACL of the same revision.
 std::vector<BYTE> own_dacl_entries(PACL dacl);

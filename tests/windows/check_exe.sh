@@ -2,9 +2,20 @@
 # Checks the built AggiornaArchivio.exe: only Windows' own DLLs imported, hardening flags and
 # terminal-server awareness set, Windows Vista (6.0) as the oldest system in the header and no
 # import newer than that, and the manifest and the complete version resource.
+# The version resource is the project's version (CMakeLists.txt's project(VERSION), as the build
+# folder's cache has it).
 # Usage: check_exe.sh path/to/AggiornaArchivio.exe [build folder]
 set -euo pipefail
 exe=$1
+build=${2:-}
+version=
+if [ -n "$build" ] && [ -f "$build/CMakeCache.txt" ]; then
+  version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$build/CMakeCache.txt")
+fi
+if [ -z "$version" ]; then
+  version=$(sed -n 's/^project(AggiornaArchivio VERSION \([0-9.]*\).*/\1/p' "$(dirname "$0")/../../CMakeLists.txt")
+fi
+[ -n "$version" ] || { echo "FAIL: the project's version cannot be found"; exit 1; }
 
 objdump=
 for candidate in x86_64-w64-mingw32-objdump i686-w64-mingw32-objdump objdump; do
@@ -27,7 +38,7 @@ while read -r dll; do
   echo "imports $dll"
   shopt -s nocasematch
   case "$dll" in
-    kernel32.dll|user32.dll|advapi32.dll|shell32.dll|ole32.dll|oleaut32.dll|msvcrt.dll|api-ms-win-*.dll) ;;
+    kernel32.dll|user32.dll|advapi32.dll|shell32.dll|ole32.dll|oleaut32.dll|msvcrt.dll|bcrypt.dll|api-ms-win-*.dll) ;;
     *) echo "FAIL: imports $dll, which is not part of Windows"; status=1 ;;
   esac
   shopt -u nocasematch
@@ -68,16 +79,34 @@ grep -q '\.rsrc' <<<"$("$objdump" -h "$exe")" || { echo "FAIL: no resources"; st
 grep -q 'Microsoft.Windows.Common-Controls' "$exe" || { echo "FAIL: no manifest"; status=1; }
 if grep -q '<requestedExecutionLevel\|<trustInfo' "$exe"; then echo "FAIL: the manifest asks for an execution level"; status=1; fi
 # Each string of the version resource: its key in UTF-16, the padding to 32 bits, its value.
-python3 - "$exe" <<'PY' || status=1
-import re, sys
+python3 - "$exe" "$version" <<'PY' || status=1
+import re, struct, sys
 data = open(sys.argv[1], "rb").read()
+version = sys.argv[2]
 expected = {
     "CompanyName": "Quibex", "FileDescription": "Aggiornamento Archivio",
-    "FileVersion": "1.0.0.0", "InternalName": "AggiornaArchivio",
+    "FileVersion": version, "InternalName": "AggiornaArchivio",
     "LegalCopyright": "\u00a9 2026 Quibex", "OriginalFilename": "AggiornaArchivio.exe",
-    "ProductName": "Aggiorna Archivio", "ProductVersion": "1.0.0.0",
+    "ProductName": "Aggiorna Archivio", "ProductVersion": version,
 }
 failed = False
+# The numbers (VS_FIXEDFILEINFO, after its signature 0xFEEF04BD): file and product version.
+numbers = [int(part) for part in version.split(".")] + [0] * 4
+major, minor, patch, build = numbers[:4]
+fixed = data.find(struct.pack("<I", 0xFEEF04BD))
+if fixed < 0:
+    print("FAIL: no fixed version information")
+    failed = True
+else:
+    file_ms, file_ls, product_ms, product_ls = struct.unpack_from("<4I", data, fixed + 8)
+    want = ((major << 16) | minor, (patch << 16) | build)
+    for what, got in (("file", (file_ms, file_ls)), ("product", (product_ms, product_ls))):
+        shown = f"{got[0] >> 16}.{got[0] & 0xFFFF}.{got[1] >> 16}.{got[1] & 0xFFFF}"
+        if got == want:
+            print(f"version resource {what} version numbers: {shown}")
+        else:
+            print(f"FAIL: version resource {what} version numbers are {shown}, not {version}")
+            failed = True
 for key, value in expected.items():
     found = re.search(re.escape((key + "\0").encode("utf-16-le")) + b"(?:\0\0)?" +
                       b"((?:[^\0].|\0[^\0])*?)\0\0", data, re.S)

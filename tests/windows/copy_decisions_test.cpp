@@ -18,6 +18,7 @@
 #include "platform/windows/run_as_administrator.h"
 #include "platform/windows/text.h"
 #include "platform/windows/win.h"
+#include "windows/child_process.h"
 #include "windows/files_fixture.h"
 
 #include <sddl.h>
@@ -71,24 +72,34 @@ TEST(Paths, LiesInComparesAsWindowsDoes) {
 // A destination still held after the wait: the holders named by the Restart Manager decide
 // between the in-use message (the host, or nobody named) and the names of other programs.
 TEST_F(FilesTest, HoldersOutsideTheHostsFolderAreNamedTheHostIsNot) {
+    using enum HolderKind;
     struct Case {
         const char* what;
         std::vector<Holder> holders;  // "<host>" in a program path stands for the test folder
         std::vector<std::string> named;
+        bool services;  // the user is told to wait: nothing named can be closed
     };
     const Case cases[] = {
-        {"nobody named (Wine)", {}, {}},
-        {"a sync program", {{L"Microsoft OneDrive", L"C:\\Program Files\\Microsoft OneDrive\\OneDrive.exe"}},
-         {"Microsoft OneDrive"}},
-        {"the host", {{L"Quintrel! Professional", L"<host>\\quintrel.exe"}}, {}},
+        {"nobody named (Wine)", {}, {}, false},
+        {"a sync program", {{L"Microsoft OneDrive", L"C:\\Program Files\\Microsoft OneDrive\\OneDrive.exe", application}},
+         {"Microsoft OneDrive"}, false},
+        {"the host", {{L"Quintrel! Professional", L"<host>\\quintrel.exe", application}}, {}, false},
         {"the host among others",
-         {{L"Esplora risorse", L"C:\\Windows\\explorer.exe"}, {L"Quintrel", L"<host>\\QUINTREL.EXE"}}, {}},
-        {"a program of the host's, in a folder below",
-         {{L"Aiuto", L"<host>\\Aiuto\\aiuto.exe"}}, {}},
+         {{L"Esplora risorse", L"C:\\Windows\\explorer.exe", application}, {L"Quintrel", L"<host>\\QUINTREL.EXE", application}},
+         {}, false},
+        {"the host among services",
+         {{L"Windows Search", L"", service}, {L"Quintrel", L"<host>\\quintrel.exe", application}}, {}, false},
+        {"a program of the host's, in a folder below", {{L"Aiuto", L"<host>\\Aiuto\\aiuto.exe", application}}, {}, false},
         {"a service whose program file is not ours to see, and a program twice",
-         {{L"Windows Search", L""}, {L"Backup Città", L"D:\\Backup\\backup.exe"},
-          {L"Backup Città", L"D:\\Backup\\backup.exe"}},
-         {"Windows Search", "Backup Città"}},
+         {{L"Windows Search", L"", service}, {L"Backup Città", L"D:\\Backup\\backup.exe", application},
+          {L"Backup Città", L"D:\\Backup\\backup.exe", application}},
+         {"Windows Search", "Backup Città"}, false},
+        {"a service alone", {{L"Windows Search", L"", service}}, {"Windows Search"}, true},
+        {"a service and a critical process",
+         {{L"Windows Defender Antivirus Service", L"C:\\ProgramData\\Defender\\MsMpEng.exe", service},
+          {L"Client Server Runtime", L"C:\\Windows\\System32\\csrss.exe", critical}},
+         {"Windows Defender Antivirus Service", "Client Server Runtime"}, true},
+        {"a critical process alone", {{L"csrss.exe", L"", critical}}, {"csrss.exe"}, true},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -112,6 +123,7 @@ TEST_F(FilesTest, HoldersOutsideTheHostsFolderAreNamedTheHostIsNot) {
         CloseHandle(held);
         EXPECT_EQ(e.code(), code::path_file_access);
         EXPECT_THAT(e.holders(), ElementsAreArray(c.named));
+        EXPECT_EQ(e.holders_are_services(), c.services);
         ASSERT_EQ(asked.size(), 1u);
         EXPECT_TRUE(lies_in(asked[0], wide(path("Dest.bin"))));
         EXPECT_EQ(read("Dest.bin"), "vecchio");
@@ -135,18 +147,10 @@ TEST(FilesChild, DISABLED_HoldsWhatTheParentAsks) {
 
 TEST_F(FilesTest, TheRestartManagerNamesTheHoldingProcessOrNobody) {
     write("Dest.bin", "vecchio");
-    wchar_t self[MAX_PATH] = {};
-    ASSERT_GT(GetModuleFileNameW(nullptr, self, MAX_PATH), 0u);
-    std::wstring command = L"\"" + std::wstring(self) +
-                           L"\" --gtest_also_run_disabled_tests --gtest_filter=FilesChild.DISABLED_HoldsWhatTheParentAsks";
-    SetEnvironmentVariableW(L"AGGIORNA_TEST_TIENI", wide(path("Dest.bin")).c_str());
-    STARTUPINFOW startup = {};
-    startup.cb = sizeof startup;
-    PROCESS_INFORMATION child = {};
-    const BOOL started =
-        CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &child);
-    SetEnvironmentVariableW(L"AGGIORNA_TEST_TIENI", nullptr);
-    ASSERT_TRUE(started);
+    const std::wstring held = wide(path("Dest.bin"));
+    const ScopedHandle child = test_children::start_child_test(L"FilesChild.DISABLED_HoldsWhatTheParentAsks",
+                                                               {{L"AGGIORNA_TEST_TIENI", held.c_str()}});
+    ASSERT_TRUE(child.valid());
     bool holding = false;
     for (int i = 0; i < 200 && !holding; ++i) {
         const HANDLE probe = hold("Dest.bin", file_tests::kShareAll);
@@ -157,11 +161,10 @@ TEST_F(FilesTest, TheRestartManagerNamesTheHoldingProcessOrNobody) {
         }
     }
     const std::vector<Holder> holders = restart_manager_holders(wide(path("Dest.bin")));
-    TerminateProcess(child.hProcess, 9);
-    WaitForSingleObject(child.hProcess, 10000);
-    CloseHandle(child.hThread);
-    CloseHandle(child.hProcess);
+    test_children::kill_child(child);
     ASSERT_TRUE(holding) << "the child never held the file";
+    wchar_t self[MAX_PATH] = {};
+    ASSERT_GT(GetModuleFileNameW(nullptr, self, MAX_PATH), 0u);
     for (const Holder& h : holders) {
         EXPECT_FALSE(h.name.empty());
         EXPECT_TRUE(h.program.empty() || lies_in(h.program, self)) << to_utf8(h.program);
@@ -212,6 +215,7 @@ TEST(NetworkDrive, CopiesWithoutTheMarkAndLeaveNothingBehind) {
     files.copy_file(host + "\\nuovo.bin", host + "\\Estr.bin");
     // A failure once the temporary is written (its DACL refused): removed by name.
     SystemQueries refusing;
+    refusing.volume_keeps_acls = [](HANDLE) { return true; };
     refusing.set_dacl = [](HANDLE, PACL, bool) -> DWORD { return ERROR_ACCESS_DENIED; };
     WindowsFileSystem failing(refusing);
     put(host + "\\nuovo.bin", "ancora più nuovo");
@@ -242,6 +246,7 @@ TEST_F(FilesTest, WithoutTheMarkAFailedCopyRemovesItsTemporaryByName) {
     SystemQueries system;
     system.store = {};
     system.delete_mark_reliable = [](const std::wstring&) { return false; };
+    system.volume_keeps_acls = [](HANDLE) { return true; };
     system.set_dacl = [](HANDLE, PACL, bool) -> DWORD { return ERROR_ACCESS_DENIED; };
     WindowsFileSystem files(system);
     write("Estr.bin", "nuovo archivio");
@@ -306,6 +311,7 @@ TEST_F(FilesTest, TheReplacedFilesDaclIsGivenToTheNewFileBeforeTheRename) {
     std::vector<Given> given;
     SystemQueries system;
     system.store = {};
+    system.volume_keeps_acls = [](HANDLE) { return true; };
     system.set_dacl = [&](HANDLE file, PACL dacl, bool protect) {
         wchar_t name[MAX_PATH * 2] = {};
         GetFinalPathNameByHandleW(file, name, MAX_PATH * 2, 0);
@@ -333,7 +339,7 @@ TEST_F(FilesTest, TheReplacedFilesDaclIsGivenToTheNewFileBeforeTheRename) {
 
     files.copy_file(path("Estr.bin"), path("Dest.bin"));
     ASSERT_EQ(given.size(), 1u);
-    EXPECT_TRUE(is_temporary_name(to_utf8(given[0].file.substr(given[0].file.find_last_of(L'\\') + 1))))
+    EXPECT_TRUE(is_temporary_name(to_utf8(given[0].file.substr(given[0].file.find_last_of(L'\\') + 1)), "Dest.bin"))
         << to_utf8(given[0].file);
     EXPECT_EQ(given[0].acl, own);
     EXPECT_EQ(given[0].protect, (control & SE_DACL_PROTECTED) != 0);
@@ -426,10 +432,13 @@ protected:
 TEST_F(RunAsAdministratorTest, AVirtualizedRunCannotReachAHostSetToRunAsAdministrator) {
     const std::string host = path("Programmi\\Quintrel4");
     const std::string elsewhere = path("Altrove");
-    VirtualStore virtualized = store_;
-    virtualized.virtualized = true;
-    WindowsFileSystem files(virtualized);
-    WindowsFileSystem elevated(store_);
+    SystemQueries system;
+    system.store = store_;
+    system.store.virtualized = true;
+    system.writes_redirected = [](const std::wstring&, const std::wstring&) { return true; };  // Wine never refuses the test's folder
+    WindowsFileSystem files(system);
+    system.store.virtualized = false;
+    WindowsFileSystem elevated(system);
     EXPECT_FALSE(files.host_runs_elevated(host));  // no setting yet
 
     flag(host + "\\Aiuto.exe", L"~ WINXPSP3");
@@ -447,21 +456,21 @@ TEST_F(RunAsAdministratorTest, AVirtualizedRunCannotReachAHostSetToRunAsAdminist
     EXPECT_TRUE(folder_has_program_run_as_administrator(elsewhere));
 }
 
-// Under Wine the shell's user is this process's: the desktop user's folders are the process's
-// own. A token that is not one (or none) falls back to them too.
-TEST(DesktopUser, FoldersAreTheDesktopUsersOrElseTheProcesss) {
+// Under Wine the shell's user is this process's: the desktop user's folders are the process's own.
+TEST(DesktopUser, UnderWineTheFoldersAreTheProcesssOwn) {
     wchar_t own[MAX_PATH + 1] = {};
     ASSERT_EQ(SHGetFolderPathW(nullptr, CSIDL_LOCAL_APPDATA, nullptr, SHGFP_TYPE_CURRENT, own), S_OK);
     EXPECT_EQ(desktop_user_folder(CSIDL_LOCAL_APPDATA), to_utf8(own));
     EXPECT_EQ(user_folder(CSIDL_LOCAL_APPDATA, nullptr), to_utf8(own));
-    const HANDLE not_a_token = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-    EXPECT_EQ(user_folder(CSIDL_LOCAL_APPDATA, not_a_token), to_utf8(own));
-    CloseHandle(not_a_token);
-    const ScopedHandle token = desktop_user_token();
-    if (token.valid()) {
-        EXPECT_EQ(user_folder(CSIDL_LOCAL_APPDATA, token.get()), to_utf8(own));
+    const DesktopUser user = find_desktop_user(system_desktop_user_queries());
+    EXPECT_FALSE(user.other);
+    EXPECT_FALSE(user.unknown);
+    if (user.token.valid()) {
+        EXPECT_EQ(user_folder(CSIDL_LOCAL_APPDATA, user.token.get()), to_utf8(own));
     }
-    EXPECT_EQ(system_virtual_store().root, to_utf8(own) + "\\VirtualStore");
+    const VirtualStore store = system_virtual_store();
+    EXPECT_EQ(store.root, to_utf8(own) + "\\VirtualStore");
+    EXPECT_FALSE(store.other_user_unknown);
 }
 
 }  // namespace

@@ -9,6 +9,7 @@
 #include "platform/windows/files.h"
 #include "platform/windows/text.h"
 #include "platform/windows/win.h"
+#include "windows/child_process.h"
 #include "windows/files_fixture.h"
 
 namespace aggiorna::windows {
@@ -202,33 +203,19 @@ TEST_F(FilesTest, AKilledCopyLeavesNoTemporaryOrOneTheNextCopyRemoves) {
         ASSERT_TRUE(source.valid());
         write("Dest.bin", "vecchio");
 
-        wchar_t self[MAX_PATH] = {};
-        ASSERT_GT(GetModuleFileNameW(nullptr, self, MAX_PATH), 0u);
-        std::wstring command = L"\"" + std::wstring(self) +
-                               L"\" --gtest_also_run_disabled_tests "
-                               L"--gtest_filter=FilesChild.DISABLED_CopiesWhatTheParentAsks";
-        SetEnvironmentVariableW(L"AGGIORNA_TEST_COPIA",
-                                wide(source.path() + "|" + path("Dest.bin")).c_str());
-        SetEnvironmentVariableW(L"AGGIORNA_TEST_SENZA_SEGNO", mark ? nullptr : L"1");
-        STARTUPINFOW startup = {};
-        startup.cb = sizeof startup;
-        PROCESS_INFORMATION child = {};
-        const BOOL started = CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0,
-                                            nullptr, nullptr, &startup, &child);
-        SetEnvironmentVariableW(L"AGGIORNA_TEST_COPIA", nullptr);
-        SetEnvironmentVariableW(L"AGGIORNA_TEST_SENZA_SEGNO", nullptr);
-        ASSERT_TRUE(started);
+        const std::wstring asked = wide(source.path() + "|" + path("Dest.bin"));
+        const ScopedHandle child = test_children::start_child_test(
+            L"FilesChild.DISABLED_CopiesWhatTheParentAsks",
+            {{L"AGGIORNA_TEST_COPIA", asked.c_str()}, {L"AGGIORNA_TEST_SENZA_SEGNO", mark ? nullptr : L"1"}});
+        ASSERT_TRUE(child.valid());
 
         const bool written = source.connect_and_write(std::string(40000, 'p'), 20000);
         bool copying = false;
         for (int i = 0; written && i < 200 && !copying; ++i) {
-            for (const std::string& name : list()) copying = copying || is_temporary_name(name);
+            for (const std::string& name : list()) copying = copying || is_temporary(name);
             if (!copying) Sleep(50);
         }
-        TerminateProcess(child.hProcess, 9);
-        WaitForSingleObject(child.hProcess, 10000);
-        CloseHandle(child.hThread);
-        CloseHandle(child.hProcess);
+        test_children::kill_child(child);
         source.close();
 
         EXPECT_TRUE(copying) << "the child never started its copy";
@@ -238,7 +225,7 @@ TEST_F(FilesTest, AKilledCopyLeavesNoTemporaryOrOneTheNextCopyRemoves) {
             continue;
         }
         bool left = false;
-        for (const std::string& name : list()) left = left || is_temporary_name(name);
+        for (const std::string& name : list()) left = left || is_temporary(name);
         EXPECT_TRUE(left) << "without the mark a killed copy cannot remove its temporary";
         write("Estr.bin", "nuovo archivio");
         files_.copy_file(path("Estr.bin"), path("Dest.bin"));
@@ -247,17 +234,18 @@ TEST_F(FilesTest, AKilledCopyLeavesNoTemporaryOrOneTheNextCopyRemoves) {
     }
 }
 
-// Temporaries of runs cut off by a power loss go; one that a running copy holds stays, and so do
-// the host's own files whatever their names.
+// Temporaries of copies to the same destination cut off by a power loss go; one that a running
+// copy holds stays, and so do the user's own files whatever their names (those of other
+// destinations' copies go with the next copy to them).
 TEST_F(FilesTest, StaleTemporariesAreRemovedUnlessAnotherCopyHoldsThem) {
-    const std::string stale[] = {"Estr.bin.~0a1b2c", "bl.bin.~ffffff",
-                                 ".~AggiornaArchivio-4242-123456.tmp"};
-    const std::string kept[] = {"Estr.bin.~abc", "nota.~txt", "Estr.bin.~1234567", "Estr.bak",
-                                ".~AggiornaArchivio-x-1.tmp"};
+    const std::string stale[] = {"Dest.bin.~0a1b2c", "DEST.BIN.~ffffff", ".~AggiornaArchivio-4242-123456.tmp"};
+    const std::string kept[] = {"Dest.bin.~abc",  "nota.~txt",         "Dest.bin.~1234567", "Dest.bak",
+                                "Appunti.~decade", "foto.~123456",      "Estr.bin.~0a1b2c",  "Dest.bin.~ABCDEF",
+                                "xDest.bin.~0a1b2c", ".~AggiornaArchivio-x-1.tmp"};
     for (const std::string& name : stale) write(name, "residuo");
     for (const std::string& name : kept) write(name, "dell'utente");
-    write("Estr.bin.~777777", "copia in corso");
-    const HANDLE running = hold("Estr.bin.~777777", 0);
+    write("Dest.bin.~777777", "copia in corso");
+    const HANDLE running = hold("Dest.bin.~777777", 0);
     ASSERT_NE(running, nullptr);
     write("Estr.bin", "nuovo archivio");
 
@@ -266,7 +254,31 @@ TEST_F(FilesTest, StaleTemporariesAreRemovedUnlessAnotherCopyHoldsThem) {
     EXPECT_EQ(read("Dest.bin"), "nuovo archivio");
     for (const std::string& name : stale) EXPECT_EQ(read(name), "<missing>") << name;
     for (const std::string& name : kept) EXPECT_EQ(read(name), "dell'utente") << name;
-    EXPECT_EQ(read("Estr.bin.~777777"), "copia in corso");
+    EXPECT_EQ(read("Dest.bin.~777777"), "copia in corso");
+}
+
+// Only the names this program makes for the file being written are its temporaries.
+TEST(TemporaryName, OnlyTheDestinationsOwnAreTemporaries) {
+    struct Case { const char* name; const char* destination; bool temporary; };
+    const Case cases[] = {
+        {"Estr.bin.~0a1b2c", "Estr.bin", true},
+        {"ESTR.BIN.~0a1b2c", "Estr.bin", true},  // names compare as Windows compares them
+        {"Estr.bin.~0A1B2C", "Estr.bin", false}, // the program writes lowercase digits
+        {"Estr.bin.~0a1b2", "Estr.bin", false},
+        {"Estr.bin.~0a1b2c3", "Estr.bin", false},
+        {"Estr.bin.~decade", "Estr.bin", true},
+        {"Appunti.~decade", "Estr.bin", false},
+        {"foto.~123456", "Estr.bin", false},
+        {"bl.bin.~123456", "Estr.bin", false},
+        {"Estr.bin~0a1b2c", "Estr.bin", false},
+        {"Estr.bin.~0a1b2c", "", false},
+        {".~AggiornaArchivio-4242-1.tmp", "Estr.bin", true},
+        {".~AggiornaArchivio-4242.tmp", "Estr.bin", false},
+        {".~AggiornaArchivio-42-1-2.tmp", "Estr.bin", false},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(is_temporary_name(c.name, c.destination), c.temporary) << c.name << " for " << c.destination;
+    }
 }
 
 // A drive too small for the new archive (tests/windows/small_drive.sh maps one as
@@ -317,39 +329,10 @@ TEST(TemporaryName, IsTheDestinationsNameAndAFewCharacters) {
         const std::string first = temporary_name(name, 0x12345678u);
         EXPECT_EQ(first, name + ".~345678");
         EXPECT_LE(first.size(), name.size() + 8);
-        EXPECT_TRUE(is_temporary_name(first));
+        EXPECT_TRUE(is_temporary_name(first, name));
         EXPECT_NE(temporary_name(name, 1), temporary_name(name, 2));
     }
     EXPECT_EQ(temporary_name("bl.bin", 0xA), "bl.bin.~00000a");
-}
-
-// A host folder near the path length limit: the destination fits, so the copy must work.
-TEST_F(FilesTest, AHostFolderNearThePathLengthLimitIsUpdated) {
-    std::string folder = folder_;
-    while (folder.size() < 230) {
-        folder += "\\Cartella del programma Quintrel";
-        CreateDirectoryW(wide(folder).c_str(), nullptr);
-    }
-    SCOPED_TRACE(folder.size());
-    write("Estr.bin", "nuovo archivio");
-    const std::string destination = folder + "\\Estr.bin";
-    files_.copy_file(path("Estr.bin"), destination);
-    files_.copy_file(path("Estr.bin"), destination);  // replaced, not only created
-    EXPECT_EQ(files_.attributes(destination).value_or(0) & file_attribute::directory, 0u);
-    WIN32_FIND_DATAW found;
-    const HANDLE search = FindFirstFileW(wide(folder + "\\*").c_str(), &found);
-    ASSERT_NE(search, INVALID_HANDLE_VALUE);
-    std::vector<std::wstring> names;
-    do {
-        if (found.cFileName[0] != L'.') names.push_back(found.cFileName);
-    } while (FindNextFileW(search, &found));
-    FindClose(search);
-    EXPECT_EQ(names, std::vector<std::wstring>{L"Estr.bin"});
-    DeleteFileW(wide(destination).c_str());
-    for (std::string inner = folder; inner.size() > folder_.size();
-         inner = inner.substr(0, inner.find_last_of('\\'))) {
-        RemoveDirectoryW(wide(inner).c_str());
-    }
 }
 
 TEST_F(FilesTest, MissingPlacesAreFileOrPathNotFound) {

@@ -173,6 +173,46 @@ TEST_F(RegistryTest, QueryStringTakesOnlyStringValues) {
     registry_.close_key(key);
 }
 
+// Host folders as a Unicode program reads them: no character mapped onto another ("Ｑ" stays
+// itself, where the ANSI call would give "Q" or "?"), REG_EXPAND_SZ with its variables expanded
+// (an unknown one stays as written), REG_SZ as stored, other types nothing.
+TEST_F(RegistryTest, QueryPathReadsUnicodeAndExpandsVariables) {
+    TestKey test(L"AggiornaTest Percorsi", KEY_WOW64_32KEY);
+    ASSERT_TRUE(SetEnvironmentVariableW(L"AGGIORNA_PROVA", L"C:\\Programmi città"));
+    const std::wstring long_value(2000, L'l');
+    ASSERT_TRUE(SetEnvironmentVariableW(L"AGGIORNA_LUNGA", long_value.c_str()));
+    const auto expand = [&](const wchar_t* name, const std::wstring& text) {
+        test.set(name, REG_EXPAND_SZ, text.c_str(), static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t)));
+    };
+    test.set_text(L"Larga", L"C:\\\uFF3130");
+    test.set_text(L"Semplice", L"%AGGIORNA_PROVA%\\Quintrel4");
+    expand(L"Espandibile", L"%AGGIORNA_PROVA%\\Quintrel4");
+    expand(L"Sconosciuta", L"%AGGIORNA_NON_DEFINITA%\\Quintrel4");
+    expand(L"Lunga", L"%AGGIORNA_LUNGA%\\x");
+    const DWORD number = 3;
+    test.set(L"Numero", REG_DWORD, &number, sizeof number);
+    const wchar_t multi[] = L"C:\\a\0C:\\b\0";
+    test.set(L"Multipla", REG_MULTI_SZ, multi, sizeof multi);
+
+    RegKey key = open("AggiornaTest Percorsi", kRead32);
+    ASSERT_NE(key, 0u);
+    const std::pair<const char*, std::optional<std::string>> cases[] = {
+        {"Larga", "C:\\\xEF\xBC\xB1" "30"},
+        {"Semplice", "%AGGIORNA_PROVA%\\Quintrel4"},
+        {"Espandibile", "C:\\Programmi citt\xC3\xA0\\Quintrel4"},
+        {"Sconosciuta", "%AGGIORNA_NON_DEFINITA%\\Quintrel4"},
+        {"Lunga", std::string(2000, 'l') + "\\x"},
+        {"Numero", std::nullopt},
+        {"Multipla", std::nullopt},
+        {"Manca", std::nullopt},
+    };
+    for (const auto& [name, expected] : cases) EXPECT_EQ(registry_.query_path(key, name), expected) << name;
+    EXPECT_EQ(registry_.query_path(0, "Larga"), std::nullopt);
+    registry_.close_key(key);
+    SetEnvironmentVariableW(L"AGGIORNA_PROVA", nullptr);
+    SetEnvironmentVariableW(L"AGGIORNA_LUNGA", nullptr);
+}
+
 TEST_F(RegistryTest, PreferencesPathWithBlanksAndPunctuationOpens) {
     TestKey test(L"VB and VBA Program Settings\\Quintrel! 4 AggiornaTest\\Options",
                  KEY_WOW64_32KEY);
