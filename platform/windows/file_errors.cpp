@@ -38,14 +38,14 @@ int file_error_code(std::uint32_t native_error) {
     }
 }
 
-void fail(std::string_view call, DWORD native_error, std::string_view path) {
-    throw Error(file_error_code(native_error), native_detail(call, native_error, path));
+void fail(std::string_view call, DWORD native_error, std::string_view path, Side side) {
+    throw Error(file_error_code(native_error), native_detail(call, native_error, path), side);
 }
 
-void fail_not_destination(std::string_view call, DWORD native_error, std::string_view path) {
+void fail_not_destination(std::string_view call, DWORD native_error, std::string_view path, Side side) {
     int code = file_error_code(native_error);
     if (code == code::path_file_access) code = code::permission_denied;
-    throw Error(code, native_detail(call, native_error, path));
+    throw Error(code, native_detail(call, native_error, path), side);
 }
 
 std::wstring wide_path(const std::string& path) { return to_wide(path, code::bad_file_name_or_number); }

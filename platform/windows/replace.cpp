@@ -72,12 +72,12 @@ void check(const Destination& to) {
         const DWORD error = GetLastError();
         if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) return;
     } else if ((existing & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY)) != 0) {
-        fail("CreateFileW (read-only destination)", ERROR_ACCESS_DENIED, to.path);
+        fail("CreateFileW (read-only destination)", ERROR_ACCESS_DENIED, to.path, Side::destination);
     }
     const DWORD error = with_retries([&] { return open_exclusively(to.api); });
     if (held_by_another_program(error)) to.fail_held("CreateFileW (destination)", error);
     if (error != ERROR_SUCCESS && error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND) {
-        fail("CreateFileW (destination)", error, to.path);
+        fail("CreateFileW (destination)", error, to.path, Side::destination);
     }
 }
 
@@ -112,7 +112,7 @@ ScopedHandle open_source(const std::string& source) {
                                          FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
         return input.valid() ? ERROR_SUCCESS : GetLastError();
     });
-    if (opened != ERROR_SUCCESS) fail_not_destination("CreateFileW (source)", opened, source);
+    if (opened != ERROR_SUCCESS) fail_source("CreateFileW (source)", opened, source);
     return input;
 }
 
@@ -131,7 +131,7 @@ CopyResult replace_file(const std::string& source, const CopyTarget& target, con
     BY_HANDLE_FILE_INFORMATION at_open = {};
     const bool on_disk = GetFileType(input.get()) == FILE_TYPE_DISK;
     if (on_disk && !GetFileInformationByHandle(input.get(), &at_open)) {
-        fail_not_destination("GetFileInformationByHandle (source)", GetLastError(), source);
+        fail_source("GetFileInformationByHandle (source)", GetLastError(), source);
     }
 
     // Checked before the copy as well as before the replace, so that a running host does not
@@ -154,7 +154,7 @@ CopyResult replace_file(const std::string& source, const CopyTarget& target, con
     for (;;) {
         DWORD got = 0;
         if (!ReadFile(input.get(), buffer.data(), static_cast<DWORD>(buffer.size()), &got, nullptr)) {
-            fail_not_destination("ReadFile", GetLastError(), source);
+            fail_source("ReadFile", GetLastError(), source);
         }
         if (got == 0) break;
         hash.add(buffer.data(), got);
@@ -171,7 +171,7 @@ CopyResult replace_file(const std::string& source, const CopyTarget& target, con
     if (on_disk && (!GetFileInformationByHandle(input.get(), &at_end) || result.bytes != size ||
                     at_end.nFileSizeHigh != at_open.nFileSizeHigh || at_end.nFileSizeLow != at_open.nFileSizeLow ||
                     CompareFileTime(&at_end.ftLastWriteTime, &at_open.ftLastWriteTime) != 0)) {
-        fail_not_destination("ReadFile (source changed while it was copied)", ERROR_READ_FAULT, source);
+        fail_source("ReadFile (source changed while it was copied)", ERROR_READ_FAULT, source);
     }
     input.close();
     result.sha256 = hash.finish();
@@ -188,11 +188,11 @@ CopyResult replace_file(const std::string& source, const CopyTarget& target, con
     if (error == ERROR_SUCCESS) return result;
     // ERROR_USER_MAPPED_FILE, a destination mapped by another program, is 75 as well.
     if (file_error_code(error) == code::path_file_access) to.fail_held("SetFileInformationByHandle (rename)", error);
-    if (!may_pass(error)) fail("SetFileInformationByHandle (rename)", error, destination);
+    if (!may_pass(error)) fail("SetFileInformationByHandle (rename)", error, destination, Side::destination);
     // Held open by another program (75), or refused for another reason (70).
     const DWORD now = open_exclusively(to.api);
     if (held_by_another_program(now)) to.fail_held("SetFileInformationByHandle (rename)", now);
-    fail("SetFileInformationByHandle (rename)", ERROR_ACCESS_DENIED, destination);
+    fail("SetFileInformationByHandle (rename)", ERROR_ACCESS_DENIED, destination, Side::destination);
 }
 
 }  // namespace aggiorna::windows
