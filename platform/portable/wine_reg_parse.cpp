@@ -410,6 +410,19 @@ void read_body(Cursor& c, bool values, const std::string* name, std::optional<Va
     }
 }
 
+void read_values(Cursor& c, const std::function<void(const std::string& name, const Value& value)>& take) {
+    std::string value_name;
+    Value value;
+    while (next_line(c)) {
+        skip_blanks(c);
+        const int b = at(c);
+        if (b == '[') return;
+        if ((b != '"' && b != '@') || !read_value_name(c, value_name)) continue;
+        read_data(c, true, value);
+        take(value_name, value);
+    }
+}
+
 std::vector<std::uint8_t> ansi_data(const Value& value) {
     if (value.type != kRegSz && value.type != kRegExpandSz && value.type != kRegMultiSz) return value.data;
     const std::string ansi = utf8_to_cp1252_lossy(utf8_of(value.data));
