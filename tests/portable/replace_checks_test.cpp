@@ -225,7 +225,7 @@ TEST_F(PosixFilesTest, TheCopyWaitsOutBriefHoldsBeforeItStartsAndBeforeTheRename
 TEST_F(PosixFilesTest, FileFacts) {
     const char* tz = std::getenv("TZ");
     const std::optional<std::string> saved_tz = tz ? std::optional<std::string>(tz) : std::nullopt;
-    ::setenv("TZ", "UTC", 1);
+    ::setenv("TZ", "ITA-1", 1);  // one hour east of UTC, without summer time
     ::tzset();
     write_whole(host_ / "Vuoto.bin", "");
     fs::create_directories(host_ / "Cartella");
@@ -239,9 +239,9 @@ TEST_F(PosixFilesTest, FileFacts) {
         std::optional<FileFacts> facts;  // modified checked only when not empty here
     };
     const Case cases[] = {
-        {"C:\\Host\\Estr.bin", FileFacts{false, true, 4000, "2023-11-14 22:13:20"}},
-        {"c:\\host\\ESTR.BIN", FileFacts{false, true, 4000, "2023-11-14 22:13:20"}},
-        {"C:\\Host\\Collegamento.bin", FileFacts{false, true, 4000, "2023-11-14 22:13:20"}},
+        {"C:\\Host\\Estr.bin", FileFacts{false, true, 4000, "2023-11-14 23:13:20"}},
+        {"c:\\host\\ESTR.BIN", FileFacts{false, true, 4000, "2023-11-14 23:13:20"}},
+        {"C:\\Host\\Collegamento.bin", FileFacts{false, true, 4000, "2023-11-14 23:13:20"}},
         {"C:\\Host\\Vuoto.bin", FileFacts{false, true, 0, ""}},
         {"C:\\Host\\Cartella", FileFacts{true, false, 0, ""}},
         {"C:\\Host\\coda", FileFacts{false, false, 0, ""}},
