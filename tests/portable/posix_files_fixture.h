@@ -145,9 +145,10 @@ protected:
         return 0;
     }
 
-    // A child process that holds `p` open until the test ends; `locked`: with an exclusive flock,
-    // as a running copy holds its temporary file.
-    void hold_open(const fs::path& p, bool locked = false) {
+    // A child process that holds `p` open until the test ends, or for `ms` milliseconds and then
+    // ends; `locked`: with an exclusive flock, as a running copy holds its temporary file.
+    // Returns once it holds the file.
+    void hold_open(const fs::path& p, bool locked = false, int ms = -1) {
         int ready[2];
         ASSERT_EQ(::pipe(ready), 0);
         const pid_t child = ::fork();
@@ -156,7 +157,8 @@ protected:
             const int fd = ::open(p.c_str(), O_RDONLY);
             const char ok = fd >= 0 && (!locked || ::flock(fd, LOCK_EX | LOCK_NB) == 0) ? 'y' : 'n';
             (void)!::write(ready[1], &ok, 1);
-            ::pause();
+            if (ms < 0) ::pause();
+            else ::usleep(static_cast<useconds_t>(ms) * 1000);
             ::_exit(0);
         }
         children_.push_back(child);
@@ -166,6 +168,7 @@ protected:
         ::close(ready[0]);
         ASSERT_EQ(ok, 'y');
     }
+    void hold_for(const fs::path& p, int ms) { hold_open(p, false, ms); }
 
     // A child process that holds `p` open while it runs `program` under the name `argv0` (Wine
     // shows a Windows program by its Windows path); returns once it holds the file.
@@ -188,28 +191,6 @@ protected:
             ::usleep(10000);
         }
         FAIL() << "the child never held " << p;
-    }
-
-    // A child process that holds `p` open for `ms` milliseconds and then ends; returns once it
-    // holds the file.
-    void hold_for(const fs::path& p, int ms) {
-        int ready[2];
-        ASSERT_EQ(::pipe(ready), 0);
-        const pid_t child = ::fork();
-        ASSERT_GE(child, 0);
-        if (child == 0) {
-            const int fd = ::open(p.c_str(), O_RDONLY);
-            const char ok = fd >= 0 ? 'y' : 'n';
-            (void)!::write(ready[1], &ok, 1);
-            ::usleep(static_cast<useconds_t>(ms) * 1000);
-            ::_exit(0);
-        }
-        children_.push_back(child);
-        ::close(ready[1]);
-        char ok = 0;
-        ASSERT_EQ(::read(ready[0], &ok, 1), 1);
-        ::close(ready[0]);
-        ASSERT_EQ(ok, 'y');
     }
 
     void release_holders() {

@@ -306,16 +306,9 @@ TEST_F(PosixFilesTest, InjectedFailuresKeepTheOldFile) {
         SCOPED_TRACE(std::string(c.kind) + " #" + std::to_string(c.nth) + " errno " + std::to_string(c.err));
         auto injector = std::make_shared<Injector>(Injector{c.kind, c.nth, c.err, 0});
         PosixFileSystem files(prefix_, injected_calls(injector));
-        int code = 0;
-        Side side = Side::unknown;
-        try {
-            files.copy_file("C:\\Upd\\Estr.bin", "C:\\Host\\Estr.bin");
-        } catch (const Error& e) {
-            code = e.code();
-            side = e.side();
-        }
-        EXPECT_EQ(code, c.code);
-        EXPECT_EQ(side, c.side);
+        const Thrown t = thrown_by([&] { files.copy_file("C:\\Upd\\Estr.bin", "C:\\Host\\Estr.bin"); });
+        EXPECT_EQ(t.code, c.code);
+        EXPECT_EQ(t.side, c.side);
         EXPECT_EQ(read_whole(host_ / "Estr.bin"), old_archive_);
         EXPECT_TRUE(temporaries().empty());
     }
@@ -353,17 +346,10 @@ TEST_F(PosixFilesTest, ADeliveredFileThatChangesWhileCopiedIsAFailedCopy) {
             return done;
         };
         PosixFileSystem files(prefix_, calls);
-        int code = 0;
-        Side side = Side::unknown;
-        try {
-            files.copy_file("C:\\Upd\\Estr.bin", "C:\\Host\\Estr.bin");
-        } catch (const Error& e) {
-            code = e.code();
-            side = e.side();
-        }
-        EXPECT_NE(code, 0);
-        EXPECT_NE(code, code::path_file_access);
-        EXPECT_EQ(side, Side::source);
+        const Thrown t = thrown_by([&] { files.copy_file("C:\\Upd\\Estr.bin", "C:\\Host\\Estr.bin"); });
+        EXPECT_NE(t.code, 0);
+        EXPECT_NE(t.code, code::path_file_access);
+        EXPECT_EQ(t.side, Side::source);
         EXPECT_TRUE(read_whole(host_ / "Estr.bin") == old_archive_) << "the host's archive changed";
         EXPECT_TRUE(temporaries().empty());
     }

@@ -5,9 +5,7 @@
 #include <fcntl.h>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
-#include <linux/fs.h>
 #include <stdlib.h>
-#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -20,16 +18,12 @@
 #include <string>
 #include <vector>
 
+#include "portable/posix_files_fixture.h"
+
 namespace aggiorna::portable {
 namespace {
 
-namespace fs = std::filesystem;
 using namespace std::chrono_literals;
-
-std::string read_whole(const fs::path& p) {
-    std::ifstream in(p, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
 
 // A fixed start: 2026-12-11 12:03:04.123 UTC.
 const std::chrono::system_clock::time_point kStart =
@@ -54,19 +48,6 @@ protected:
         for (const auto& e : fs::directory_iterator(folder)) names.push_back(e.path().filename().string());
         std::sort(names.begin(), names.end());
         return names;
-    }
-
-    static bool set_immutable(const fs::path& p, bool on) {
-        const int fd = ::open(p.c_str(), O_RDONLY | O_DIRECTORY);
-        if (fd < 0) return false;
-        int flags = 0;
-        bool done = ::ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0;
-        if (done) {
-            flags = on ? (flags | FS_IMMUTABLE_FL) : (flags & ~FS_IMMUTABLE_FL);
-            done = ::ioctl(fd, FS_IOC_SETFLAGS, &flags) == 0;
-        }
-        ::close(fd);
-        return done;
     }
 
     fs::path root_, folder_;
