@@ -5,6 +5,7 @@
 #include <openssl/evp.h>
 
 #include <new>
+#include <system_error>
 
 namespace aggiorna::portable {
 
@@ -38,7 +39,13 @@ std::string Sha256::hex() {
     return text;
 }
 
-BackgroundSha256::BackgroundSha256() : memory_(kChunks * kChunk), thread_([this] { run(); }) {}
+BackgroundSha256::BackgroundSha256(bool on_a_thread) : memory_(kChunks * kChunk) {
+    try {
+        if (on_a_thread) thread_ = std::thread([this] { run(); });
+    } catch (const std::system_error&) {
+        // The copy goes on, summing as it goes.
+    }
+}
 
 BackgroundSha256::~BackgroundSha256() { stop(); }
 
@@ -48,9 +55,15 @@ std::span<std::uint8_t> BackgroundSha256::next() {
 }
 
 void BackgroundSha256::hash(std::size_t size) {
-    sizes_[head_.load() % kChunks] = size;
+    const std::size_t slot = head_.load() % kChunks;
+    sizes_[slot] = size;
     head_.fetch_add(1);
-    handed_.release();
+    if (thread_.joinable()) {
+        handed_.release();
+        return;
+    }
+    sum_.update(memory_.data() + slot * kChunk, size);
+    free_.release();
 }
 
 std::string BackgroundSha256::hex() {

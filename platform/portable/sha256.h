@@ -37,8 +37,10 @@ private:
 // kChunks * kChunk bytes whatever the stream's length.
 class BackgroundSha256 {
 public:
-    static constexpr std::size_t kChunk = 128 * 1024, kChunks = 8;
-    BackgroundSha256();
+    static constexpr std::size_t kChunk = 256 * 1024, kChunks = 4;
+    // `on_a_thread` false, or no thread to be had (a process limit): each chunk is summed when it
+    // is handed over.
+    explicit BackgroundSha256(bool on_a_thread = true);
     // Waits for the thread, which first sums what was handed over.
     ~BackgroundSha256();
     BackgroundSha256(const BackgroundSha256&) = delete;

@@ -15,6 +15,7 @@
 
 #include "platform/portable/holders.h"
 #include "platform/portable/posix_files.h"
+#include "platform/portable/sha256.h"
 #include "portable/posix_files_fixture.h"
 
 namespace aggiorna::portable {
@@ -276,7 +277,7 @@ struct SumCase {
     const char* sha256;
 };
 
-// Published test vectors (FIPS 180-2), and sizes around the copy's chunks of 128 KiB.
+// Published test vectors (FIPS 180-2).
 std::vector<SumCase> sum_cases() {
     return {
         {"empty", "", "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855"},
@@ -333,8 +334,8 @@ TEST_F(PosixFilesTest, TheCopyReportsBytesSumAndWhereTheyLanded) {
     std::vector<SumCase> cases = sum_cases();
     PosixFileSystem files(prefix_);
     // Around the chunks the copy reads and the buffers it keeps: the sum of sha256() is the reference.
-    for (const std::size_t size : {std::size_t{128 * 1024 - 1}, std::size_t{128 * 1024}, std::size_t{1 << 20},
-                                   std::size_t{(1 << 20) + 1}, new_archive_.size()}) {
+    constexpr std::size_t kChunk = BackgroundSha256::kChunk, kAll = BackgroundSha256::kChunks * kChunk;
+    for (const std::size_t size : {kChunk - 1, kChunk, kChunk + 1, kAll, kAll + 1, new_archive_.size()}) {
         cases.push_back({"pattern", pattern(size, 's'), nullptr});
     }
     for (const SumCase& c : cases) {
