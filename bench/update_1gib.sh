@@ -25,6 +25,7 @@ printf 'ok\n\n' > "$work/answers"
 echo "file system of source and destination: $(findmnt -n -o SOURCE,FSTYPE -T "$folder")"
 echo "kernel $(uname -r), $(nproc) cores"
 export WINEPREFIX=$work/s/prefix
+export XDG_STATE_HOME=$work/state  # the runs' logs, not in the user's folder
 program="$exe < $work/answers > /dev/null"
 copy="cp $source $folder/copia.bin && sync"
 

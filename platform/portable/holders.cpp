@@ -100,20 +100,41 @@ Holder holder_of(pid_t pid, const fs::path& prefix) {
     return holder;
 }
 
-std::vector<std::string> other_holders(const std::vector<Holder>& holders, const fs::path& host_folder) {
+bool runs_from(const Holder& holder, const fs::path& folder) {
+    if (holder.program.empty()) return false;
     std::error_code ec;
-    const fs::path folder = fs::weakly_canonical(host_folder, ec);
-    std::vector<std::string> names;
-    for (const Holder& holder : holders) {
-        if (!holder.program.empty()) {
-            const fs::path program_folder = fs::weakly_canonical(holder.program, ec).parent_path();
-            const auto [end, _] = std::mismatch(folder.begin(), folder.end(), program_folder.begin(), program_folder.end());
-            if (!ec && end == folder.end()) return {};
-        }
-        if (holder.name.empty()) continue;
-        if (std::find(names.begin(), names.end(), holder.name) == names.end()) names.push_back(holder.name);
+    const fs::path canonical_folder = fs::weakly_canonical(folder, ec);
+    if (ec) return false;
+    const fs::path program_folder = fs::weakly_canonical(holder.program, ec).parent_path();
+    if (ec) return false;
+    const auto [end, _] = std::mismatch(canonical_folder.begin(), canonical_folder.end(), program_folder.begin(),
+                                        program_folder.end());
+    return end == canonical_folder.end();
+}
+
+Holding name_holders(const std::vector<pid_t>& seen, const fs::path& path, const fs::path& host_folder,
+                     const fs::path& prefix) {
+    std::vector<std::pair<pid_t, Holder>> named;
+    for (const pid_t pid : seen) {
+        Holder holder = holder_of(pid, prefix);
+        if (!holder.name.empty() || !holder.program.empty()) named.emplace_back(pid, std::move(holder));
     }
-    return names;
+    // Named after they were found: only those that still hold the file count.
+    const std::vector<pid_t> still = processes_holding(path);
+    std::erase_if(named, [&still](const auto& n) { return std::find(still.begin(), still.end(), n.first) == still.end(); });
+    Holding holding;
+    for (const auto& [pid, holder] : named) {
+        if (runs_from(holder, host_folder)) {
+            holding.by = HeldBy::host;
+            holding.others.clear();
+            return holding;
+        }
+        if (!holder.name.empty() &&
+            std::find(holding.others.begin(), holding.others.end(), holder.name) == holding.others.end())
+            holding.others.push_back(holder.name);
+    }
+    holding.by = holding.others.empty() ? HeldBy::nobody : HeldBy::others;
+    return holding;
 }
 
 }  // namespace aggiorna::portable

@@ -25,9 +25,25 @@ struct Holder {
     std::filesystem::path program;  // native path of the program file; empty when not ours to see
 };
 Holder holder_of(pid_t pid, const std::filesystem::path& prefix);
-// The names to give the user for a file of the host in `host_folder` that `holders` hold: empty
-// when nobody is named or one of them runs a program file from the host's folder or below (the
-// host: the in-use message says it), else each other program once, in order.
-std::vector<std::string> other_holders(const std::vector<Holder>& holders, const std::filesystem::path& host_folder);
+// Whether `holder` runs a program file from `folder` or below (the host, for a host's folder).
+bool runs_from(const Holder& holder, const std::filesystem::path& folder);
+
+// Who holds a file of the host in `host_folder`, as the user is told: nobody (every process seen
+// let go of it before it could be named), the host (a holder runs a program file from the host's
+// folder or below), or other programs, each named once, in order.
+enum class HeldBy { nobody, host, others };
+struct Holding {
+    HeldBy by = HeldBy::nobody;
+    std::vector<std::string> others;  // with HeldBy::others only
+};
+// Names those of the processes `seen` that hold `path`: each is named first, then counts only if
+// it still holds the file, so that one that let go (or ended) meanwhile is not blamed.
+Holding name_holders(const std::vector<pid_t>& seen, const std::filesystem::path& path,
+                     const std::filesystem::path& host_folder, const std::filesystem::path& prefix);
+// name_holders of the processes that hold `path` now.
+inline Holding who_holds(const std::filesystem::path& path, const std::filesystem::path& host_folder,
+                         const std::filesystem::path& prefix) {
+    return name_holders(processes_holding(path), path, host_folder, prefix);
+}
 
 }  // namespace aggiorna::portable

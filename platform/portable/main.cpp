@@ -27,7 +27,7 @@ int main() {
     XdgShell shell;
     PosixLocale locale;
     PortableComponents components(prefix, boxes);
-    PosixProcess process;
+    PosixProcess process(prefix);
     FileRunLog log;
     Platform platform{registry, boxes, files, shell, locale, components, process, log};
     EseguiAggiornamento(platform);

@@ -12,15 +12,19 @@
 #include <cctype>
 #include <cerrno>
 #include <charconv>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <ctime>
 #include <limits>
 #include <random>
 #include <system_error>
+#include <thread>
 #include <utility>
 #include <vector>
 
 #include "platform/portable/path_mapping.h"
+#include "platform/portable/sha256.h"
 
 namespace aggiorna::portable {
 namespace fs = std::filesystem;
@@ -32,7 +36,13 @@ constexpr int kDeviceIoError = 57;
 constexpr std::string_view kTemporaryStart = ".~AggiornaArchivio-";
 constexpr std::string_view kTemporaryEnd = ".tmp";
 constexpr std::size_t kBufferSize = 1 << 20;
-constexpr std::size_t kKernelCopyChunk = std::size_t{1} << 26;
+// The copy asks the kernel to start writing out what it copied every so many bytes, so that the
+// flush at the end finds little left to write.
+constexpr std::uint64_t kWritebackStep = std::uint64_t{32} << 20;
+// Brief holds of a file (a backup or sync program, an indexer, a preview) are waited out for about
+// two seconds, in steps of 50 ms, as the Windows build does.
+constexpr auto kHoldWait = std::chrono::milliseconds(2000);
+constexpr auto kHoldStep = std::chrono::milliseconds(50);
 constexpr const char* kDosAttributes = "user.DOSATTRIB";
 
 // What a path was to the operation that failed: a missing source is "file not found", a
@@ -67,25 +77,34 @@ int code_for_errno(int err, Role role) {
     }
 }
 
-[[noreturn]] void fail(int code, std::string_view call, int err, const fs::path& path) {
+Side side_of(Role role) { return role == Role::source ? Side::source : Side::destination; }
+
+[[noreturn]] void fail(int code, std::string_view call, int err, const fs::path& path, Side side = Side::unknown) {
     std::string detail{call};
     detail += ": ";
     detail += err ? std::strerror(err) : "failed";
     detail += " (errno " + std::to_string(err) + "): " + path.string();
-    throw Error(code, detail);
+    throw Error(code, detail, side);
 }
 
 [[noreturn]] void fail_errno(std::string_view call, int err, const fs::path& path, Role role) {
-    fail(code_for_errno(err, role), call, err, path);
+    fail(code_for_errno(err, role), call, err, path, side_of(role));
 }
 
-// A destination another process holds open: 75, naming the holders when none of them runs from
-// the destination's folder (the host's).
-[[noreturn]] void fail_held(const fs::path& destination, const fs::path& prefix) {
-    std::vector<Holder> holders;
-    for (const pid_t pid : processes_holding(destination)) holders.push_back(holder_of(pid, prefix));
-    throw Error(code::path_file_access, "open by another process: " + destination.string(),
-                other_holders(holders, destination.parent_path()));
+// Waits while another process holds `file` open, for about two seconds. Then, if one still does,
+// fails with 75: without names when one of the holders runs from the file's folder (the host's),
+// else naming them. Holders that let go before they could be named leave the file free.
+void wait_out_holders(const fs::path& file, const fs::path& prefix) {
+    const auto give_up = std::chrono::steady_clock::now() + kHoldWait;
+    while (held_open_by_another_process(file)) {
+        if (std::chrono::steady_clock::now() < give_up) {
+            std::this_thread::sleep_for(kHoldStep);
+            continue;
+        }
+        const Holding holding = who_holds(file, file.parent_path(), prefix);
+        if (holding.by == HeldBy::nobody) return;
+        throw Error(code::path_file_access, "open by another process: " + file.string(), holding.others);
+    }
 }
 
 // A descriptor closed on every path out of a scope; close errors there are of no interest
@@ -165,47 +184,41 @@ void write_all(const SystemCalls& calls, int fd, const char* data, std::size_t s
     while (size > 0) {
         const ssize_t n = retrying([&] { return calls.write(fd, data, size); });
         if (n < 0) fail_errno("write", errno, path, Role::destination);
-        if (n == 0) fail(code::disk_full, "write", ENOSPC, path);
+        if (n == 0) fail(code::disk_full, "write", ENOSPC, path, Side::destination);
         data += n;
         size -= static_cast<std::size_t>(n);
     }
 }
 
-// Copies from the current offset of `in` to its end and returns the bytes copied. The kernel
-// copies when it can, so the memory used stays one buffer at most whatever the size of the file.
-std::uint64_t copy_contents(const SystemCalls& calls, int in, int out, const fs::path& source,
-                            const fs::path& temporary) {
-    bool kernel_copy = true;
-    bool kernel_copied = false;
-    std::uint64_t copied = 0;
-    std::vector<char> buffer;
+struct Copied {
+    std::uint64_t bytes = 0;
+    std::string sha256;
+};
+
+// Copies from the current offset of `in` to its end: the bytes copied and their SHA-256, taken of
+// each chunk as it was read (the source is read once). The sum is taken on another thread while
+// the chunk is written, and the kernel is asked to start writing the copy out as it grows; the
+// memory used stays the sum's buffers (1 MiB) whatever the size of the file.
+Copied copy_contents(const SystemCalls& calls, int in, int out, const fs::path& source, const fs::path& temporary) {
+    ::posix_fadvise(in, 0, 0, POSIX_FADV_SEQUENTIAL);
+    BackgroundSha256 sum;
+    std::uint64_t copied = 0, started = 0;
     for (;;) {
-        if (kernel_copy) {
-            const ssize_t n = retrying([&] { return calls.copy_file_range(in, out, kKernelCopyChunk); });
-            if (n > 0) {
-                kernel_copied = true;
-                copied += static_cast<std::uint64_t>(n);
-                continue;
-            }
-            if (n == 0) {
-                // Some file systems report 0 where they cannot copy; reading tells the real end.
-                kernel_copy = false;
-                continue;
-            }
-            const int err = errno;
-            if (!kernel_copied && (err == ENOSYS || err == EXDEV || err == EINVAL || err == EOPNOTSUPP)) {
-                kernel_copy = false;
-                continue;
-            }
-            fail_errno("copy_file_range", err, temporary, Role::destination);
-        }
-        if (buffer.empty()) buffer.resize(kBufferSize);
-        const ssize_t n = retrying([&] { return calls.read(in, buffer.data(), buffer.size()); });
+        const std::span<std::uint8_t> chunk = sum.next();
+        const ssize_t n = retrying([&] { return calls.read(in, chunk.data(), chunk.size()); });
         if (n < 0) fail_errno("read", errno, source, Role::source);
-        if (n == 0) return copied;
-        write_all(calls, out, buffer.data(), static_cast<std::size_t>(n), temporary);
+        if (n == 0) break;
+        sum.hash(static_cast<std::size_t>(n));
+        write_all(calls, out, reinterpret_cast<const char*>(chunk.data()), static_cast<std::size_t>(n), temporary);
         copied += static_cast<std::uint64_t>(n);
+        if (copied - started >= kWritebackStep) {
+            // Only a hint: where the file system cannot, the flush at the end writes it all.
+            ::sync_file_range(out, static_cast<off_t>(started), static_cast<off_t>(copied - started),
+                              SYNC_FILE_RANGE_WRITE);
+            started = copied;
+        }
     }
+    return {copied, sum.hex()};
 }
 
 // A delivered file that another process still holds open for writing (an extraction or a
@@ -213,7 +226,7 @@ std::uint64_t copy_contents(const SystemCalls& calls, int in, int out, const fs:
 // Windows, then the copy fails.
 void wait_for_writers(const fs::path& source) {
     for (int waited_ms = 0; !processes_holding(source, true, true).empty(); waited_ms += 50) {
-        if (waited_ms >= 2000) fail(kDeviceIoError, "open for writing by another process", EBUSY, source);
+        if (waited_ms >= 2000) fail(kDeviceIoError, "open for writing by another process", EBUSY, source, Side::source);
         ::usleep(50 * 1000);
     }
 }
@@ -258,6 +271,31 @@ std::uint32_t little_endian(std::string_view bytes, std::size_t at, std::size_t 
     return v;
 }
 
+// Wine's DOS attributes of the file at `path` (user.DOSATTRIB), whatever their length; nullopt
+// when it has none or they cannot be read.
+std::optional<std::string> read_dos_attributes(const fs::path& path) {
+    for (int attempt = 0; attempt < 8; ++attempt) {
+        const ssize_t size = ::getxattr(path.c_str(), kDosAttributes, nullptr, 0);
+        if (size < 0) return std::nullopt;
+        std::string value(static_cast<std::size_t>(size), '\0');
+        const ssize_t n = ::getxattr(path.c_str(), kDosAttributes, value.data(), value.size());
+        if (n >= 0) {
+            value.resize(static_cast<std::size_t>(n));
+            return value;
+        }
+        if (errno != ERANGE) return std::nullopt;  // ERANGE: it grew meanwhile, ask again
+    }
+    return std::nullopt;
+}
+
+// The modification time as local time, "YYYY-MM-DD HH:MM:SS"; empty when it cannot be told.
+std::string local_time(std::time_t t) {
+    std::tm parts{};
+    char text[32];
+    if (!::localtime_r(&t, &parts) || std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &parts) == 0) return {};
+    return text;
+}
+
 }  // namespace
 
 SystemCalls posix_calls() {
@@ -267,9 +305,6 @@ SystemCalls posix_calls() {
     c.read = [](int fd, void* buffer, std::size_t size) { return ::read(fd, buffer, size); };
     c.pread = [](int fd, void* buffer, std::size_t size, off_t offset) { return ::pread(fd, buffer, size, offset); };
     c.write = [](int fd, const void* buffer, std::size_t size) { return ::write(fd, buffer, size); };
-    c.copy_file_range = [](int in, int out, std::size_t size) {
-        return ::copy_file_range(in, nullptr, out, nullptr, size, 0);
-    };
     c.fsync = [](int fd) { return ::fsync(fd); };
     c.rename = [](const char* from, const char* to) { return ::rename(from, to); };
     return c;
@@ -302,9 +337,10 @@ std::optional<pid_t> temporary_owner(const std::string& name) {
 bool without_write_bits(const struct stat& st) { return (st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0; }
 
 bool keep_dos_attributes(int fd, const fs::path& old) {
-    char value[256];
-    const ssize_t n = ::getxattr(old.c_str(), kDosAttributes, value, sizeof value);
-    return n <= 0 || ::fsetxattr(fd, kDosAttributes, value, static_cast<std::size_t>(n), 0) == 0;
+    const std::optional<std::string> value = read_dos_attributes(old);
+    if (value) return ::fsetxattr(fd, kDosAttributes, value->data(), value->size(), 0) == 0;
+    // None on the old file: none on the new one either, whatever it was given on its way.
+    return ::fremovexattr(fd, kDosAttributes) == 0 || errno == ENODATA || errno == ENOTSUP;
 }
 
 void keep_owner_and_mode(int fd, const struct stat& old) {
@@ -343,11 +379,26 @@ std::optional<std::uint32_t> parse_dos_attributes(std::string_view value) {
 PosixFileSystem::PosixFileSystem(fs::path prefix, SystemCalls calls)
     : prefix_(std::move(prefix)), calls_(std::move(calls)) {}
 
+std::optional<struct stat> PosixFileSystem::check_destination(const fs::path& to) {
+    struct stat st;
+    if (::stat(to.c_str(), &st) != 0) {
+        if (errno == ENOENT || errno == ENOTDIR) return std::nullopt;  // nothing there yet
+        fail_errno("stat", errno, to, Role::destination);
+    }
+    if (S_ISDIR(st.st_mode)) fail_errno("stat", EISDIR, to, Role::destination);
+    if (!S_ISREG(st.st_mode)) fail(code::permission_denied, "not a file", EINVAL, to, Side::destination);
+    if (without_write_bits(st)) fail(code::permission_denied, "no write permission", EACCES, to, Side::destination);
+    if (::access(to.c_str(), W_OK) != 0 && (errno == EACCES || errno == EROFS || errno == EPERM))
+        fail_errno("access", errno, to, Role::destination);
+    wait_out_holders(to, prefix_);
+    return st;
+}
+
 CopyReport PosixFileSystem::copy_file(const std::string& source, const std::string& destination) {
     const auto from = map_windows_path(prefix_, source);
-    if (!from) fail(code::file_not_found, "map", ENOENT, source);
+    if (!from) fail(code::file_not_found, "map", ENOENT, source, Side::source);
     const auto to = map_windows_path(prefix_, destination);
-    if (!to) fail(code::path_not_found, "map", ENOENT, destination);
+    if (!to) fail(code::path_not_found, "map", ENOENT, destination, Side::destination);
     const fs::path folder = to->parent_path();
 
     struct stat st;
@@ -359,27 +410,19 @@ CopyReport PosixFileSystem::copy_file(const std::string& source, const std::stri
     if (in.get() < 0) fail_errno("open", errno, *from, Role::source);
     struct stat source_st;
     if (::fstat(in.get(), &source_st) != 0) fail_errno("fstat", errno, *from, Role::source);
-    if (!S_ISREG(source_st.st_mode)) fail(code::file_not_found, "open", EISDIR, *from);
+    if (!S_ISREG(source_st.st_mode)) fail(code::file_not_found, "open", EISDIR, *from, Side::source);
     wait_for_writers(*from);
     // A writer that let go meanwhile may have changed it: the version copied is the one now.
     if (::fstat(in.get(), &source_st) != 0) fail_errno("fstat", errno, *from, Role::source);
 
-    struct stat destination_st;
-    const bool replacing = ::stat(to->c_str(), &destination_st) == 0;
-    if (replacing) {
-        if (S_ISDIR(destination_st.st_mode)) fail_errno("stat", EISDIR, *to, Role::destination);
-        if (without_write_bits(destination_st))
-            fail(code::permission_denied, "no write permission", EACCES, *to);
-        if (::access(to->c_str(), W_OK) != 0 && (errno == EACCES || errno == EROFS || errno == EPERM))
-            fail_errno("access", errno, *to, Role::destination);
-        // Checked now as well as before the rename, so that a running host does not cost a
-        // whole copy first.
-        if (held_open_by_another_process(*to)) fail_held(*to, prefix_);
-    }
+    // Checked now as well as before the rename, so that a running host does not cost a whole
+    // copy first.
+    const std::optional<struct stat> replaced = check_destination(*to);
+    const bool replacing = replaced.has_value();
 
     remove_stale_temporaries(folder);
 
-    const mode_t mode = replacing ? (destination_st.st_mode & 07777) : 0666;
+    const mode_t mode = replacing ? (replaced->st_mode & 07777) : 0666;
     std::optional<TemporaryFile> temporary;
     int out_fd = -1;
     for (int attempt = 0; out_fd < 0; ++attempt) {
@@ -397,21 +440,21 @@ CopyReport PosixFileSystem::copy_file(const std::string& source, const std::stri
         } else if (errno != EEXIST || attempt == 10) {
             fail_errno("open", errno, candidate, Role::destination);
         }
-        if (out_fd < 0 && attempt == 10) fail(kDeviceIoError, "flock", EWOULDBLOCK, candidate);
+        if (out_fd < 0 && attempt == 10) fail(kDeviceIoError, "flock", EWOULDBLOCK, candidate, Side::destination);
     }
     ScopedFd out(out_fd, calls_);
     if (replacing) {
-        keep_owner_and_mode(out.get(), destination_st);
+        keep_owner_and_mode(out.get(), *replaced);
         if (!keep_dos_attributes(out.get(), *to)) fail_errno("fsetxattr", errno, temporary->path(), Role::destination);
     }
 
-    const std::uint64_t copied = copy_contents(calls_, in.get(), out.get(), *from, temporary->path());
+    const Copied copied = copy_contents(calls_, in.get(), out.get(), *from, temporary->path());
     // What was copied must be the file as it was opened: not cut short, grown or rewritten
     // meanwhile by a writer that was not seen at the start.
     struct stat after;
     if (::fstat(in.get(), &after) != 0) fail_errno("fstat", errno, *from, Role::source);
-    if (copied != static_cast<std::uint64_t>(source_st.st_size) || !same_version(source_st, after))
-        fail(kDeviceIoError, "changed while it was copied", EIO, *from);
+    if (copied.bytes != static_cast<std::uint64_t>(source_st.st_size) || !same_version(source_st, after))
+        fail(kDeviceIoError, "changed while it was copied", EIO, *from, Side::source);
     if (retrying([&] { return calls_.fsync(out.get()); }) != 0)
         fail_errno("fsync", errno, temporary->path(), Role::destination);
     // The writer's lock goes with the last descriptor of the temporary: a duplicate keeps it until
@@ -421,7 +464,7 @@ CopyReport PosixFileSystem::copy_file(const std::string& source, const std::stri
     // Some file systems report a failed write only when the file is closed.
     if (calls_.close(out.release()) != 0) fail_errno("close", errno, temporary->path(), Role::destination);
 
-    if (replacing && held_open_by_another_process(*to)) fail_held(*to, prefix_);
+    if (replacing) wait_out_holders(*to, prefix_);
     if (calls_.rename(temporary->path().c_str(), to->c_str()) != 0)
         fail_errno("rename", errno, *to, Role::destination);
     temporary->keep();
@@ -431,19 +474,39 @@ CopyReport PosixFileSystem::copy_file(const std::string& source, const std::stri
     if (dir.get() < 0) fail_errno("open", errno, folder, Role::destination);
     if (retrying([&] { return calls_.fsync(dir.get()); }) != 0 && errno != EINVAL)
         fail_errno("fsync", errno, folder, Role::destination);
-    return CopyReport{copied, {}, {destination}, false};
+    return CopyReport{copied.bytes, copied.sha256, {destination}, false};
+}
+
+void PosixFileSystem::check_replaceable(const std::string& path) {
+    if (const auto native = map_windows_path(prefix_, path)) check_destination(*native);
 }
 
 std::optional<FileFacts> PosixFileSystem::file_facts(const std::string& path) {
-    const auto native = map_windows_path(prefix_, path);
-    struct stat st;
-    if (!native || ::stat(native->c_str(), &st) != 0) return std::nullopt;
-    return FileFacts{S_ISDIR(st.st_mode), S_ISREG(st.st_mode),
-                     S_ISREG(st.st_mode) ? static_cast<std::uint64_t>(st.st_size) : 0, {}};
+    try {
+        const auto native = map_windows_path(prefix_, path);
+        if (!native) return std::nullopt;
+        struct stat st;
+        if (::stat(native->c_str(), &st) != 0) return std::nullopt;
+        const bool regular = S_ISREG(st.st_mode);
+        return FileFacts{S_ISDIR(st.st_mode), regular, regular ? static_cast<std::uint64_t>(st.st_size) : 0,
+                         local_time(st.st_mtime)};
+    } catch (...) {
+        return std::nullopt;  // a path that cannot even be looked at is not there for the caller
+    }
 }
 
 std::string PosixFileSystem::sha256(const std::string& path) {
-    fail(kDeviceIoError, "sha256", ENOSYS, path);
+    fs::path native;
+    ScopedFd fd(open_regular(path, native), calls_);
+    Sha256 sum;
+    std::vector<char> buffer(kBufferSize);
+    for (;;) {
+        const ssize_t n = retrying([&] { return calls_.read(fd.get(), buffer.data(), buffer.size()); });
+        if (n < 0) fail_errno("read", errno, native, Role::source);
+        if (n == 0) break;
+        sum.update(buffer.data(), static_cast<std::size_t>(n));
+    }
+    return sum.hex();
 }
 
 std::optional<std::uint32_t> PosixFileSystem::attributes(const std::string& path) {
@@ -462,26 +525,28 @@ std::optional<std::uint32_t> PosixFileSystem::attributes(const std::string& path
     const std::string name = native->filename().string();
     if (name.size() > 1 && name[0] == '.' && name != "..") bits |= file_attribute::hidden;
 
-    char value[256];
-    const ssize_t n = ::getxattr(native->c_str(), kDosAttributes, value, sizeof value);
-    if (n > 0) {
-        if (const auto dos = parse_dos_attributes(std::string_view(value, static_cast<std::size_t>(n))))
-            bits |= *dos & (file_attribute::hidden | file_attribute::system);
+    if (const auto value = read_dos_attributes(*native)) {
+        if (const auto dos = parse_dos_attributes(*value)) bits |= *dos & (file_attribute::hidden | file_attribute::system);
     }
     return bits ? bits : file_attribute::normal;
 }
 
-std::unique_ptr<InputFile> PosixFileSystem::open_for_reading(const std::string& path) {
-    const auto native = map_windows_path(prefix_, path);
-    if (!native) fail(code::file_not_found, "map", ENOENT, path);
-    ScopedFd fd(retrying([&] { return calls_.open(native->c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK, 0); }), calls_);
-    if (fd.get() < 0) fail_errno("open", errno, *native, Role::source);
+int PosixFileSystem::open_regular(const std::string& path, fs::path& native) {
+    const auto mapped = map_windows_path(prefix_, path);
+    if (!mapped) fail(code::file_not_found, "map", ENOENT, path, Side::source);
+    native = *mapped;
+    ScopedFd fd(retrying([&] { return calls_.open(native.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK, 0); }), calls_);
+    if (fd.get() < 0) fail_errno("open", errno, native, Role::source);
     struct stat st;
-    if (::fstat(fd.get(), &st) != 0) fail_errno("fstat", errno, *native, Role::source);
-    if (!S_ISREG(st.st_mode)) fail(code::file_not_found, "open", EISDIR, *native);
-    auto file = std::make_unique<PosixInputFile>(fd.get(), *native, calls_);
-    fd.release();
-    return file;
+    if (::fstat(fd.get(), &st) != 0) fail_errno("fstat", errno, native, Role::source);
+    if (!S_ISREG(st.st_mode)) fail(code::file_not_found, "open", EISDIR, native, Side::source);
+    return fd.release();
+}
+
+std::unique_ptr<InputFile> PosixFileSystem::open_for_reading(const std::string& path) {
+    fs::path native;
+    const int fd = open_regular(path, native);
+    return std::make_unique<PosixInputFile>(fd, native, calls_);
 }
 
 std::string PosixFileSystem::executable_folder() {

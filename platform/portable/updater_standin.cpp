@@ -16,8 +16,8 @@ constexpr std::string_view kCaption = "Aggiornamento Archivio";
 
 // Replaces `archive` by `replacement` in one rename, so that the old archive stays whole until
 // the new one is in place, and syncs the folder so that the swap survives a crash. The new
-// archive keeps the old one's mode and group (and owner, for root) and its DOS attributes; an old
-// archive without any write bit is read-only and stays.
+// archive keeps the old one's mode and group (and owner, for root) and exactly its DOS attributes
+// (none where it has none); an old archive without any write bit is read-only and stays.
 bool replace_archive(const std::filesystem::path& replacement, const std::filesystem::path& archive) {
     const int fd = ::open(replacement.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) return false;
@@ -26,8 +26,10 @@ bool replace_archive(const std::filesystem::path& replacement, const std::filesy
     if (ok && ::stat(archive.c_str(), &old) == 0) {
         ok = S_ISREG(old.st_mode) && !without_write_bits(old);
         if (ok) keep_owner_and_mode(fd, old);
-        ok = ok && keep_dos_attributes(fd, archive);
     }
+    // Exactly the old archive's, even none: a hidden "Estr.bi_" left by an earlier run (whose
+    // attributes the copy kept) must not make the archive hidden.
+    ok = ok && keep_dos_attributes(fd, archive);
     ::close(fd);
     if (!ok || ::rename(replacement.c_str(), archive.c_str()) != 0) return false;
     const int dir = ::open(archive.parent_path().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);

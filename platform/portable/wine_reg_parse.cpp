@@ -396,18 +396,36 @@ SectionName read_section_name(Cursor& c, std::string& out) {
     return full ? SectionName::unlisted : SectionName::key;
 }
 
-void read_body(Cursor& c, bool values, const std::string* name, std::optional<Value>& found) {
+namespace {
+
+// The lines of a section body up to the next section line (value lines skipped when not `values`):
+// each value's name goes to `wanted`; the data of those it wants is read and handed to `take`, the
+// others' only as far as needed to find the next line.
+template <typename Wanted, typename Take>
+void read_value_lines(Cursor& c, bool values, Wanted&& wanted, Take&& take) {
     std::string value_name;
-    Value scratch;
+    Value value;
     while (next_line(c)) {
         skip_blanks(c);
         const int b = at(c);
         if (b == '[') return;
         if (!values || (b != '"' && b != '@') || !read_value_name(c, value_name)) continue;
-        const bool wanted = name && value_name == *name;
-        if (wanted) found.emplace();
-        read_data(c, wanted, wanted ? *found : scratch);
+        const bool want = wanted(value_name);
+        read_data(c, want, value);
+        if (want) take(value_name, value);
     }
+}
+
+}  // namespace
+
+void read_body(Cursor& c, bool values, const std::string* name, std::optional<Value>& found) {
+    read_value_lines(
+        c, values, [&](const std::string& n) { return name && n == *name; },
+        [&](const std::string&, Value& value) { found = std::move(value); });
+}
+
+void read_values(Cursor& c, const std::function<void(const std::string& name, const Value& value)>& take) {
+    read_value_lines(c, true, [](const std::string&) { return true; }, take);
 }
 
 std::vector<std::uint8_t> ansi_data(const Value& value) {

@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -149,6 +150,11 @@ struct Value {
 // for none) sets `found` again, as the later definition wins in Wine; a malformed value is
 // REG_NONE with no data, as Wine keeps it.
 void read_body(Cursor& c, bool values, const std::string* name, std::optional<Value>& found);
+
+// As read_body for a key's own section, handing every value to `take` (its canonical name and the
+// value, the first kMaxData bytes kept) in the order of the lines: a later definition of a name
+// comes later and wins.
+void read_values(Cursor& c, const std::function<void(const std::string& name, const Value& value)>& take);
 
 // What RegQueryValueExA delivers: string types (REG_SZ, REG_EXPAND_SZ, REG_MULTI_SZ, stored as
 // text or as hex bytes of UTF-16LE) in Windows-1252 with a terminating NUL, characters the code

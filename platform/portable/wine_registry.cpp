@@ -10,8 +10,11 @@
 #include <array>
 #include <bit>
 #include <cstring>
+#include <functional>
 #include <unordered_map>
 #include <vector>
+
+#include "platform/portable/wine_environment.h"
 
 namespace aggiorna::portable {
 namespace {
@@ -268,6 +271,7 @@ struct WineRegistry::State {
     RegKey next_key = 1;
     std::size_t passes = 0;
     std::size_t max_notes = kMaxEntries;
+    std::optional<WindowsEnvironment> environment_built;
 
     ~State() {
         for (Hive& h : hives)
@@ -406,6 +410,54 @@ struct WineRegistry::State {
         return found;
     }
 
+    // Hands `take` every value of the key `path` (canonical, in the native view: no Wow6432Node)
+    // of a hive, in the order of the file.
+    void read_all_values(HiveId id, const std::string& path,
+                         const std::function<void(const std::string&, const wine_reg::Value&)>& take) {
+        Hive* h = open_hive(id);
+        if (!h) return;
+        ++h->users;  // kept open while it is read
+        if (const auto found = sections(*h, path)) {
+            Cursor c(h->fd, 0);
+            const auto read = [&](std::uint64_t at) {
+                c.seek(at);
+                wine_reg::read_values(c, take);
+            };
+            if (found->streamed) {
+                stream_sections(*h, path, [&](bool own, std::uint64_t at) {
+                    if (own) read(at);
+                    return true;
+                });
+            }
+            for (const std::uint64_t at : found->own) read(at);
+        }
+        --h->users;
+        release_if_unused(id);
+    }
+
+    // The string values of a key, for the environment.
+    EnvironmentKey environment_key(RegKey root, std::string_view path) {
+        EnvironmentKey key;
+        read_all_values(root == kHkeyLocalMachine ? machine : user, wine_reg::canonical_path(path),
+                        [&key](const std::string& name, const wine_reg::Value& value) {
+                            // A later definition of another type replaces a string too.
+                            if (const auto text = wine_reg::utf8_string(value))
+                                key[name] = {value.type == wine_reg::kRegExpandSz, *text};
+                            else
+                                key.erase(name);
+                        });
+        return key;
+    }
+
+    // The environment the prefix gives its programs, built at the first expansion.
+    const WindowsEnvironment& environment() {
+        if (!environment_built) {
+            environment_built = build_environment(
+                [this](RegKey root, std::string_view path) { return environment_key(root, path); });
+        }
+        return *environment_built;
+    }
+
     std::optional<wine_reg::Value> read_value(RegKey handle, std::string_view name) {
         const Key* key = find(handle);
         if (!key || hives[key->hive].fd < 0) return std::nullopt;
@@ -503,7 +555,11 @@ bool WineRegistry::query_value(RegKey key, std::string_view name, std::span<std:
 }
 
 std::optional<std::string> WineRegistry::query_path(RegKey key, std::string_view name) {
-    return query_string(key, name);
+    const auto value = state_->read_value(key, name);
+    if (!value) return std::nullopt;
+    auto text = wine_reg::utf8_string(*value);
+    if (text && value->type == wine_reg::kRegExpandSz) return state_->environment().expand(*text);
+    return text;
 }
 
 std::optional<std::string> WineRegistry::query_string(RegKey key, std::string_view name) {
@@ -529,5 +585,19 @@ void WineRegistry::close_key(RegKey key) {
 std::size_t WineRegistry::open_key_count() const { return state_->keys.size(); }
 
 std::size_t WineRegistry::passes() const { return state_->passes; }
+
+std::optional<RegistryArch> registry_arch(const std::filesystem::path& file) {
+    const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0) return std::nullopt;
+    std::optional<RegistryArch> arch;
+    struct stat st {};
+    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) {
+        Cursor c(fd, 0);
+        const Head head = read_head(c);
+        if (head != Head::invalid) arch = head == Head::win64 ? RegistryArch::win64 : RegistryArch::win32;
+    }
+    ::close(fd);
+    return arch;
+}
 
 }  // namespace aggiorna::portable

@@ -7,6 +7,7 @@
 
 #include <filesystem>
 #include <memory>
+#include <optional>
 
 namespace aggiorna::portable {
 
@@ -45,6 +46,9 @@ public:
     bool query_value(RegKey key, std::string_view name, std::span<std::uint8_t> area,
                      std::uint32_t& length) override;
     std::optional<std::string> query_string(RegKey key, std::string_view name) override;
+    // REG_EXPAND_SZ expanded against the environment a 32-bit program of this prefix starts with,
+    // as build_environment (wine_environment.h) makes it from this registry at the first
+    // expansion of the run.
     std::optional<std::string> query_path(RegKey key, std::string_view name) override;
     // Closing a root, an unknown key or an already closed key does nothing.
     void close_key(RegKey key) override;
@@ -61,5 +65,10 @@ private:
     struct State;
     std::unique_ptr<State> state_;
 };
+
+// The architecture a registry file of a prefix is for, as Wine reads its "#arch=" line (win32 when
+// it has none); nullopt when the file is missing, is not a regular file or is no Wine registry.
+enum class RegistryArch { win32, win64 };
+std::optional<RegistryArch> registry_arch(const std::filesystem::path& file);
 
 }  // namespace aggiorna::portable

@@ -9,6 +9,8 @@ src=$(cd "$(dirname "$0")/../.." && pwd)
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 failures=0
+# The runs' logs stay in the scenario's folder, not in the user's.
+export XDG_STATE_HOME=$work/state
 
 fail() { echo "FAIL [$scenario]: $*"; failures=$((failures + 1)); }
 expect_output() { grep -qF -- "$1" "$work/out" || fail "output lacks: $1"; }

@@ -28,177 +28,11 @@
 #include <vector>
 
 #include "platform/portable/path_mapping.h"
+#include "portable/posix_files_fixture.h"
 
 namespace aggiorna::portable {
 namespace {
 namespace fs = std::filesystem;
-
-std::string read_whole(const fs::path& p) {
-    std::ifstream in(p, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
-void write_whole(const fs::path& p, const std::string& content) {
-    std::ofstream(p, std::ios::binary | std::ios::trunc) << content;
-}
-
-std::string pattern(std::size_t size, char seed) {
-    std::string s(size, '\0');
-    for (std::size_t i = 0; i < size; ++i) s[i] = static_cast<char>(seed + i * 7 + i / 4096);
-    return s;
-}
-
-// Turns the immutable flag of a file or folder on or off; false where the file system or the
-// user's rights do not allow it.
-bool set_immutable(const fs::path& p, bool on) {
-    const int fd = ::open(p.c_str(), O_RDONLY | O_NONBLOCK);
-    if (fd < 0) return false;
-    int flags = 0;
-    bool done = ::ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0;
-    if (done) {
-        flags = on ? (flags | FS_IMMUTABLE_FL) : (flags & ~FS_IMMUTABLE_FL);
-        done = ::ioctl(fd, FS_IOC_SETFLAGS, &flags) == 0;
-    }
-    ::close(fd);
-    return done;
-}
-
-// Makes the call of one kind fail once, on its Nth use (or the Nth call of any kind), with a
-// chosen errno; counts the calls so that a test can reach every one of them.
-struct Injector {
-    std::string kind;  // empty: every kind counts
-    int fail_at = 0;   // 0: nothing fails
-    int err = EIO;
-    int seen = 0;
-    bool kernel_copy = true;
-
-    bool hit(const std::string& call) {
-        if (!kind.empty() && call != kind) return false;
-        return ++seen == fail_at;
-    }
-};
-
-SystemCalls injected_calls(std::shared_ptr<Injector> in) {
-    const SystemCalls real = posix_calls();
-    SystemCalls c;
-    c.open = [=](const char* p, int f, mode_t m) { return in->hit("open") ? (errno = in->err, -1) : real.open(p, f, m); };
-    // A failing close has still closed the descriptor, as on Linux.
-    c.close = [=](int fd) { const int r = real.close(fd); return in->hit("close") ? (errno = in->err, -1) : r; };
-    c.read = [=](int fd, void* b, std::size_t n) -> ssize_t { return in->hit("read") ? (errno = in->err, -1) : real.read(fd, b, n); };
-    c.pread = [=](int fd, void* b, std::size_t n, off_t o) -> ssize_t {
-        return in->hit("pread") ? (errno = in->err, -1) : real.pread(fd, b, n, o);
-    };
-    c.write = [=](int fd, const void* b, std::size_t n) -> ssize_t {
-        return in->hit("write") ? (errno = in->err, -1) : real.write(fd, b, std::min<std::size_t>(n, 1 << 20));
-    };
-    c.copy_file_range = [=](int i, int o, std::size_t n) -> ssize_t {
-        if (!in->kernel_copy) return (errno = ENOSYS, -1);
-        return in->hit("copy_file_range") ? (errno = in->err, -1) : real.copy_file_range(i, o, n);
-    };
-    c.fsync = [=](int fd) { return in->hit("fsync") ? (errno = in->err, -1) : real.fsync(fd); };
-    c.rename = [=](const char* a, const char* b) { return in->hit("rename") ? (errno = in->err, -1) : real.rename(a, b); };
-    return c;
-}
-
-// A prefix whose C: holds the updater's folder "Upd" and a host folder "Host" with an archive.
-class PosixFilesTest : public ::testing::Test {
-protected:
-    void SetUp() override {
-        char name[] = "/tmp/aggiorna-files-XXXXXX";
-        ASSERT_NE(::mkdtemp(name), nullptr);
-        root_ = fs::canonical(name);
-        prefix_ = root_ / "pfx";
-        fs::create_directories(prefix_ / "dosdevices");
-        fs::create_directories(prefix_ / "drive_c" / "Upd");
-        fs::create_directories(prefix_ / "drive_c" / "Host");
-        fs::create_symlink("../drive_c", prefix_ / "dosdevices" / "c:");
-        upd_ = prefix_ / "drive_c" / "Upd";
-        host_ = prefix_ / "drive_c" / "Host";
-        write_whole(upd_ / "Estr.bin", new_archive_);
-        write_whole(host_ / "Estr.bin", old_archive_);
-    }
-    void TearDown() override {
-        for (const fs::path& p : immutable_) set_immutable(p, false);
-        for (pid_t child : children_) {
-            ::kill(child, SIGKILL);
-            ::waitpid(child, nullptr, 0);
-        }
-        fs::remove_all(root_);
-    }
-
-    std::vector<std::string> temporaries() const {
-        std::vector<std::string> found;
-        for (const auto& e : fs::directory_iterator(host_)) {
-            if (temporary_owner(e.path().filename().string())) found.push_back(e.path().filename().string());
-        }
-        return found;
-    }
-
-    int code_of_copy(FileSystem& files, const std::string& from, const std::string& to) {
-        try {
-            files.copy_file(from, to);
-        } catch (const Error& e) {
-            return e.code();
-        }
-        return 0;
-    }
-
-    // A child process that holds `p` open until the test ends; `locked`: with an exclusive flock,
-    // as a running copy holds its temporary file.
-    void hold_open(const fs::path& p, bool locked = false) {
-        int ready[2];
-        ASSERT_EQ(::pipe(ready), 0);
-        const pid_t child = ::fork();
-        ASSERT_GE(child, 0);
-        if (child == 0) {
-            const int fd = ::open(p.c_str(), O_RDONLY);
-            const char ok = fd >= 0 && (!locked || ::flock(fd, LOCK_EX | LOCK_NB) == 0) ? 'y' : 'n';
-            (void)!::write(ready[1], &ok, 1);
-            ::pause();
-            ::_exit(0);
-        }
-        children_.push_back(child);
-        ::close(ready[1]);
-        char ok = 0;
-        ASSERT_EQ(::read(ready[0], &ok, 1), 1);
-        ::close(ready[0]);
-        ASSERT_EQ(ok, 'y');
-    }
-
-    // A child process that holds `p` open while it runs `program` under the name `argv0` (Wine
-    // shows a Windows program by its Windows path); returns once it holds the file.
-    void hold_as(const fs::path& p, const fs::path& program, const std::string& argv0) {
-        const pid_t child = ::fork();
-        ASSERT_GE(child, 0);
-        if (child == 0) {
-            if (::open(p.c_str(), O_RDONLY) < 0) ::_exit(1);  // kept open across exec
-            ::execl(program.c_str(), argv0.c_str(), "600", static_cast<char*>(nullptr));
-            ::_exit(1);
-        }
-        children_.push_back(child);
-        // Held, and past the exec: the child shows as the program it runs.
-        const std::string shown = argv0.find('\\') != std::string::npos ? argv0.substr(argv0.rfind('\\') + 1)
-                                                                       : program.filename().string();
-        for (int i = 0; i < 500; ++i) {
-            const auto pids = processes_holding(p);
-            if (std::find(pids.begin(), pids.end(), child) != pids.end() && holder_of(child, prefix_).name == shown)
-                return;
-            ::usleep(10000);
-        }
-        FAIL() << "the child never held " << p;
-    }
-
-    void make_immutable(const fs::path& p) {
-        if (!set_immutable(p, true)) GTEST_SKIP() << "the immutable flag is not available here";
-        immutable_.push_back(p);
-    }
-
-    const std::string new_archive_ = pattern((5 << 19) + 123, 'n');  // 2.5 MiB: several buffers
-    const std::string old_archive_ = pattern(4000, 'o');
-    fs::path root_, prefix_, upd_, host_;
-    std::vector<fs::path> immutable_;
-    std::vector<pid_t> children_;
-};
 
 TEST_F(PosixFilesTest, CopyCreatesThenReplaces) {
     PosixFileSystem files(prefix_);
@@ -443,34 +277,38 @@ TEST(TemporaryNames, OwnPatternOnly) {
     }
 }
 
-// Failures at chosen calls: the code that reaches the core, the old archive whole, no temporary.
+// Failures at chosen calls: the code that reaches the core and the side it tells, the old archive
+// whole, no temporary.
 TEST_F(PosixFilesTest, InjectedFailuresKeepTheOldFile) {
     struct Case {
         const char* kind;
         int nth;
         int err;
-        bool kernel_copy;
         int code;
+        Side side;
     };
     const Case cases[] = {
-        {"open", 1, EACCES, true, code::permission_denied},  // the source
-        {"open", 2, EDQUOT, true, code::disk_full},          // the temporary
-        {"copy_file_range", 1, ENOSPC, true, code::disk_full},
-        {"copy_file_range", 1, EIO, true, 57},
-        {"write", 2, ENOSPC, false, code::disk_full},
-        {"write", 3, ETXTBSY, false, code::permission_denied},
-        {"read", 2, EIO, false, 57},
-        {"fsync", 1, EIO, true, 57},
-        {"close", 1, EIO, true, 57},  // the temporary, closed and checked before the rename
-        {"rename", 1, EXDEV, true, 57},
+        {"open", 1, EACCES, code::permission_denied, Side::source},   // the source
+        {"open", 2, EDQUOT, code::disk_full, Side::destination},      // the temporary
+        {"write", 1, ENOSPC, code::disk_full, Side::destination},
+        {"write", 2, ENOSPC, code::disk_full, Side::destination},
+        {"write", 3, ETXTBSY, code::permission_denied, Side::destination},
+        {"write", 4, EIO, 57, Side::destination},
+        {"read", 1, EIO, 57, Side::source},
+        {"read", 2, EIO, 57, Side::source},
+        {"fsync", 1, EIO, 57, Side::destination},
+        {"close", 1, EIO, 57, Side::destination},  // the temporary, closed and checked before the rename
+        {"rename", 1, EXDEV, 57, Side::destination},
         // Only a process holding the destination is the host running; a busy name is not.
-        {"rename", 1, EBUSY, true, code::permission_denied},
+        {"rename", 1, EBUSY, code::permission_denied, Side::destination},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(std::string(c.kind) + " #" + std::to_string(c.nth) + " errno " + std::to_string(c.err));
-        auto injector = std::make_shared<Injector>(Injector{c.kind, c.nth, c.err, 0, c.kernel_copy});
+        auto injector = std::make_shared<Injector>(Injector{c.kind, c.nth, c.err, 0});
         PosixFileSystem files(prefix_, injected_calls(injector));
-        EXPECT_EQ(code_of_copy(files, "C:\\Upd\\Estr.bin", "C:\\Host\\Estr.bin"), c.code);
+        const Thrown t = thrown_by([&] { files.copy_file("C:\\Upd\\Estr.bin", "C:\\Host\\Estr.bin"); });
+        EXPECT_EQ(t.code, c.code);
+        EXPECT_EQ(t.side, c.side);
         EXPECT_EQ(read_whole(host_ / "Estr.bin"), old_archive_);
         EXPECT_TRUE(temporaries().empty());
     }
@@ -490,44 +328,30 @@ TEST_F(PosixFilesTest, ADeliveredFileThatChangesWhileCopiedIsAFailedCopy) {
              f << "X";
          }},
     };
-    for (const bool kernel_copy : {true, false}) {
-        for (const Case& c : cases) {
-            SCOPED_TRACE(std::string(c.what) + (kernel_copy ? ", kernel copy" : ", read and write"));
-            write_whole(upd_ / "Estr.bin", new_archive_);
-            write_whole(host_ / "Estr.bin", old_archive_);
-            SystemCalls calls = posix_calls();
-            bool changed = false;
-            const fs::path source = upd_ / "Estr.bin";
-            const auto change_once = [&] {
-                if (!changed) {
-                    changed = true;
-                    ::usleep(20000);  // a later time stamp than the file's
-                    c.change(source);
-                }
-            };
-            if (kernel_copy) {
-                const auto real = calls.copy_file_range;
-                calls.copy_file_range = [=, &change_once](int i, int o, std::size_t n) {
-                    const ssize_t done = real(i, o, std::min<std::size_t>(n, 1 << 20));
-                    change_once();
-                    return done;
-                };
-            } else {
-                calls.copy_file_range = [](int, int, std::size_t) -> ssize_t { return (errno = ENOSYS, -1); };
-                const auto real = calls.read;
-                calls.read = [=, &change_once](int fd, void* b, std::size_t n) {
-                    const ssize_t done = real(fd, b, n);
-                    change_once();
-                    return done;
-                };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        write_whole(upd_ / "Estr.bin", new_archive_);
+        write_whole(host_ / "Estr.bin", old_archive_);
+        SystemCalls calls = posix_calls();
+        bool changed = false;
+        const fs::path source = upd_ / "Estr.bin";
+        const auto real = calls.read;
+        calls.read = [&, real](int fd, void* b, std::size_t n) {
+            const ssize_t done = real(fd, b, n);
+            if (!changed) {
+                changed = true;
+                ::usleep(20000);  // a later time stamp than the file's
+                c.change(source);
             }
-            PosixFileSystem files(prefix_, calls);
-            const int code = code_of_copy(files, "C:\\Upd\\Estr.bin", "C:\\Host\\Estr.bin");
-            EXPECT_NE(code, 0);
-            EXPECT_NE(code, code::path_file_access);
-            EXPECT_TRUE(read_whole(host_ / "Estr.bin") == old_archive_) << "the host's archive changed";
-            EXPECT_TRUE(temporaries().empty());
-        }
+            return done;
+        };
+        PosixFileSystem files(prefix_, calls);
+        const Thrown t = thrown_by([&] { files.copy_file("C:\\Upd\\Estr.bin", "C:\\Host\\Estr.bin"); });
+        EXPECT_NE(t.code, 0);
+        EXPECT_NE(t.code, code::path_file_access);
+        EXPECT_EQ(t.side, Side::source);
+        EXPECT_TRUE(read_whole(host_ / "Estr.bin") == old_archive_) << "the host's archive changed";
+        EXPECT_TRUE(temporaries().empty());
     }
 }
 
@@ -611,25 +435,23 @@ TEST_F(PosixFilesTest, AMountPointDestinationIsAFailedCopyNotTheHost) {
 // Every call of a copy failing in turn: the destination is the old file or the whole new one,
 // never anything between, and no temporary is left.
 TEST_F(PosixFilesTest, EveryFailingCallLeavesOldOrNewFile) {
-    for (const bool kernel_copy : {true, false}) {
-        auto counter = std::make_shared<Injector>(Injector{"", 0, EIO, 0, kernel_copy});
-        PosixFileSystem counting(prefix_, injected_calls(counter));
-        counting.copy_file("C:\\Upd\\Estr.bin", "C:\\Host\\Estr.bin");
-        const int total = counter->seen;
-        ASSERT_GT(total, 5);
-        for (int n = 1; n <= total; ++n) {
-            SCOPED_TRACE("kernel copy " + std::to_string(kernel_copy) + ", call " + std::to_string(n));
-            write_whole(host_ / "Estr.bin", old_archive_);
-            auto injector = std::make_shared<Injector>(Injector{"", n, EIO, 0, kernel_copy});
-            PosixFileSystem files(prefix_, injected_calls(injector));
-            const int code = code_of_copy(files, "C:\\Upd\\Estr.bin", "C:\\Host\\Estr.bin");
-            const std::string now = read_whole(host_ / "Estr.bin");
-            EXPECT_TRUE(now == old_archive_ || now == new_archive_);
-            if (code == 0) {
-                EXPECT_EQ(now, new_archive_);
-            }
-            EXPECT_TRUE(temporaries().empty());
+    auto counter = std::make_shared<Injector>(Injector{"", 0, EIO, 0});
+    PosixFileSystem counting(prefix_, injected_calls(counter));
+    counting.copy_file("C:\\Upd\\Estr.bin", "C:\\Host\\Estr.bin");
+    const int total = counter->seen;
+    ASSERT_GT(total, 5);
+    for (int n = 1; n <= total; ++n) {
+        SCOPED_TRACE("call " + std::to_string(n));
+        write_whole(host_ / "Estr.bin", old_archive_);
+        auto injector = std::make_shared<Injector>(Injector{"", n, EIO, 0});
+        PosixFileSystem files(prefix_, injected_calls(injector));
+        const int code = code_of_copy(files, "C:\\Upd\\Estr.bin", "C:\\Host\\Estr.bin");
+        const std::string now = read_whole(host_ / "Estr.bin");
+        EXPECT_TRUE(now == old_archive_ || now == new_archive_);
+        if (code == 0) {
+            EXPECT_EQ(now, new_archive_);
         }
+        EXPECT_TRUE(temporaries().empty());
     }
 }
 
@@ -745,7 +567,7 @@ TEST_F(PosixFilesTest, ReadAtOffsetsAndEnd) {
 
 TEST_F(PosixFilesTest, ReadAtRetriesInterruptionsAndShortReads) {
     write_whole(host_ / "Dati.lib", "0123456789");
-    auto injector = std::make_shared<Injector>(Injector{"pread", 1, EINTR, 0, true});
+    auto injector = std::make_shared<Injector>(Injector{"pread", 1, EINTR, 0});
     SystemCalls calls = injected_calls(injector);
     const auto inner = calls.pread;
     calls.pread = [inner](int fd, void* b, std::size_t, off_t o) { return inner(fd, b, 1, o); };  // a byte a call

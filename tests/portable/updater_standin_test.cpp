@@ -13,6 +13,8 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <optional>
+#include <string>
 #include <vector>
 
 namespace aggiorna::portable {
@@ -191,6 +193,46 @@ TEST_F(UpdaterStandInTest, TheNewArchiveKeepsTheOldOnesDosAttributes) {
     char value[16] = {};
     const ssize_t n = ::getxattr(archive.c_str(), "user.DOSATTRIB", value, sizeof value);
     EXPECT_EQ(std::string(value, n > 0 ? static_cast<std::size_t>(n) : 0), "0x2");
+}
+
+// The new archive takes exactly the old archive's DOS attributes, never those of the "Estr.bi_"
+// it was (a hidden "Estr.bi_" left by an earlier run, replaced by the copy with its attributes
+// kept, must not make the archive hidden).
+TEST_F(UpdaterStandInTest, TheNewArchiveTakesExactlyTheOldOnesDosAttributes) {
+    struct Case {
+        const char* what;
+        bool old_archive;
+        std::optional<std::string> archive, replacement;  // their user.DOSATTRIB, if any
+    };
+    const Case cases[] = {
+        {"old plain, leftover hidden", true, std::nullopt, "0x2"},
+        {"old hidden, leftover plain", true, "0x2", std::nullopt},
+        {"old system, leftover hidden", true, "0x4", "0x22"},
+        {"old with a long value", true, std::string(300, '9'), "0x2"},
+        {"no old archive, leftover hidden", false, std::nullopt, "0x2"},
+    };
+    const fs::path archive = host_ / "Estr.bin", replacement = host_ / "Estr.bi_";
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        fs::remove(archive);
+        if (c.old_archive) std::ofstream(archive) << "old archive";
+        std::ofstream(replacement) << "new archive";
+        const auto set = [](const fs::path& p, const std::optional<std::string>& value) {
+            return !value || ::setxattr(p.c_str(), "user.DOSATTRIB", value->data(), value->size(), 0) == 0;
+        };
+        if (!set(archive, c.archive) || !set(replacement, c.replacement))
+            GTEST_SKIP() << "no user extended attributes here";
+        boxes_.shown.clear();
+        ComponenteAggiornamentoSostitutivo updater(prefix_, boxes_);
+        updater.CompletaAggiornamento("C:\\Programmi\\Quintrel4");
+        EXPECT_EQ(read_whole(archive), "new archive");
+        std::string value(1024, '\0');
+        const ssize_t n = ::getxattr(archive.c_str(), "user.DOSATTRIB", value.data(), value.size());
+        EXPECT_EQ(n >= 0 ? std::optional<std::string>(value.substr(0, static_cast<std::size_t>(n))) : std::nullopt,
+                  c.archive);
+        ASSERT_EQ(boxes_.shown.size(), 1u);
+        EXPECT_EQ(boxes_.shown[0].text, kSuccess);
+    }
 }
 
 TEST_F(UpdaterStandInTest, AnArchiveWithoutWriteBitsStays) {

@@ -14,6 +14,7 @@ mib=${ARCHIVE_MIB:-256}
 work=$(mktemp -d "${CRASH_WORK_DIR:-${TMPDIR:-/tmp}}/crash.XXXXXX")
 trap 'rm -rf "$work"' EXIT
 failures=0
+export XDG_STATE_HOME=$work/state  # the runs' logs, not in the user's folder
 fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
 
 # Only the version 3.0 host: its box is the first one, so a piped "ok" starts the copy at once.

@@ -16,6 +16,7 @@ cleanup() {
 }
 trap cleanup EXIT
 failures=0
+export XDG_STATE_HOME=$work/state  # the run's log, not in the user's folder
 fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
 
 if ! mount -t tmpfs -o size=4m tmpfs "$mnt" 2>"$work/mount.err"; then
