@@ -65,7 +65,9 @@ TEST_F(PosixFilesTest, CheckReplaceableDecidesWithoutWriting) {
         const Thrown t = thrown_by([&] { files.check_replaceable(c.path); });
         EXPECT_EQ(t.code, c.code);
         EXPECT_THAT(t.holders, IsEmpty());
-        if (c.code) EXPECT_EQ(t.side, Side::destination);
+        if (c.code) {
+            EXPECT_EQ(t.side, Side::destination);
+        }
     }
     EXPECT_EQ(read_whole(host_ / "Estr.bin"), old_archive_);
     EXPECT_EQ(temporaries(), before);
@@ -263,7 +265,9 @@ TEST_F(PosixFilesTest, FileFacts) {
         EXPECT_EQ(facts->directory, c.facts->directory);
         EXPECT_EQ(facts->regular, c.facts->regular);
         EXPECT_EQ(facts->size, c.facts->size);
-        if (!c.facts->modified.empty()) EXPECT_EQ(facts->modified, c.facts->modified);
+        if (!c.facts->modified.empty()) {
+            EXPECT_EQ(facts->modified, c.facts->modified);
+        }
         EXPECT_THAT(facts->modified, ::testing::MatchesRegex("[0-9]{4}-[0-9]{2}-[0-9]{2} [0-9]{2}:[0-9]{2}:[0-9]{2}"));
     }
     if (saved_tz) ::setenv("TZ", saved_tz->c_str(), 1);
@@ -392,7 +396,9 @@ TEST_F(PosixFilesTest, KeepDosAttributesGivesExactlyTheOldOnes) {
         if (c.old_value &&
             ::setxattr(old_file.c_str(), "user.DOSATTRIB", c.old_value->data(), c.old_value->size(), 0) != 0)
             GTEST_SKIP() << "no user extended attributes here: " << std::strerror(errno);
-        if (c.new_value) ASSERT_EQ(::setxattr(new_file.c_str(), "user.DOSATTRIB", c.new_value->data(), c.new_value->size(), 0), 0);
+        if (c.new_value) {
+            ASSERT_EQ(::setxattr(new_file.c_str(), "user.DOSATTRIB", c.new_value->data(), c.new_value->size(), 0), 0);
+        }
         const int fd = ::open(new_file.c_str(), O_RDONLY);
         ASSERT_GE(fd, 0);
         EXPECT_TRUE(keep_dos_attributes(fd, old_file));

@@ -169,7 +169,9 @@ TEST_F(RunLogTest, AFolderThatCannotBeWrittenLosesTheLines) {
             EXPECT_NO_THROW(log.write_line("anche questa"));
             EXPECT_EQ(log.where(), "");
         }
-        if (fs::is_directory(place)) EXPECT_TRUE(fs::is_empty(place));
+        if (fs::is_directory(place)) {
+            EXPECT_TRUE(fs::is_empty(place));
+        }
         if (immutable_) {
             set_immutable(*immutable_, false);
             immutable_.reset();
