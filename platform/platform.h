@@ -275,7 +275,7 @@ public:
 
 // What the platform knows of this run, for the head of the run's log and the choice of a message.
 struct RunFacts {
-    std::string program;               // the program and its version: "AggiornaArchivio 1.1.0, 32-bit"
+    std::string program;               // the program and its version: "AggiornaArchivio 1.1.0 (32-bit)"
     std::string system;                // "Windows 10.0 build 19045, 64-bit", "Linux 6.1.0 x86_64"
     std::optional<bool> elevated;      // run as administrator; nullopt where the system has no UAC
     std::optional<bool> virtualized;   // UAC file virtualization; nullopt where there is none

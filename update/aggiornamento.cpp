@@ -33,6 +33,7 @@ public:
     [[noreturn]] void end_process(int codice) override {
         diario_.Riga("end: exit code " + std::to_string(codice) + " (" + esito::Significato(codice) + ")");
         processo_.end_process(codice);
+        std::abort();  // not reached: the platform ends the process
     }
 
 private:

@@ -12,7 +12,7 @@ void Diario::Riga(std::string_view testo) {
     const std::time_t secondi = std::chrono::system_clock::to_time_t(adesso);
     const auto millesimi =
         std::chrono::duration_cast<std::chrono::milliseconds>(adesso.time_since_epoch()).count() % 1000;
-    char ora[32] = "????-??-?? ??:??:??";
+    char ora[32] = "(time unknown)";
     // The run has one thread: the C library's own buffer is safe here.
     if (const std::tm* locale = std::localtime(&secondi)) std::strftime(ora, sizeof ora, "%Y-%m-%d %H:%M:%S", locale);
     char riga[48];

@@ -82,7 +82,7 @@ const std::string kSommeGiuste = Riga("new archive", "Estr.bin") + Riga("new bl"
 INSTANTIATE_TEST_SUITE_P(
     Casi, Delivery,
     ::testing::Values(
-        Caso{"whole"},
+        Caso{"whole", "new archive", "new bl", std::nullopt, {}, 0},
         Caso{"empty_archive", "", "new bl", std::nullopt, {kEstrDanneggiato}, 3},
         Caso{"pipe_in_place_of_bl", "new archive", "<pipe>", std::nullopt, {kBlDanneggiato}, 3},
         Caso{"both_empty", "", "", std::nullopt, {kEntrambiDanneggiati}, 3},
@@ -92,14 +92,14 @@ INSTANTIATE_TEST_SUITE_P(
               "con il pulsante destro del mouse sul file ZIP scaricato, scegliere \"Estrai tutto\" e avviare il "
               "programma di aggiornamento dalla cartella estratta."},
              2},
-        Caso{"sums_match", "new archive", "new bl", kSommeGiuste},
+        Caso{"sums_match", "new archive", "new bl", kSommeGiuste, {}, 0},
         Caso{"sums_in_binary_mode_any_case", "new archive", "new bl",
-             Riga("new archive", "estr.bin", " *") + "\r\n" + Riga("new bl", "BL.BIN")},
+             Riga("new archive", "estr.bin", " *") + Riga("new bl", "BL.BIN"), {}, 0},
         Caso{"archive_cut_short", "new arch", "new bl", kSommeGiuste, {kEstrDanneggiato}, 3},
         Caso{"bl_damaged", "new archive", "new bX", kSommeGiuste, {kBlDanneggiato}, 3},
         // A file the sums do not name is not checked; nor are files when the sums say nothing.
-        Caso{"no_line_for_bl", "new archive", "anything", Riga("new archive", "Estr.bin")},
-        Caso{"sums_of_other_files", "new archive", "new bl", Riga("x", "AggiornaArchivio.exe") + "garbage line\n"}),
+        Caso{"no_line_for_bl", "new archive", "anything", Riga("new archive", "Estr.bin"), {}, 0},
+        Caso{"sums_of_other_files", "new archive", "new bl", Riga("x", "AggiornaArchivio.exe") + "garbage line\n", {}, 0}),
     [](const auto& info) { return std::string(info.param.nome); });
 
 // A delivered file that cannot be read while its sum is taken is no delivery either.
