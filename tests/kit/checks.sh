@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # The kit runner's own checks under Wine, in the prefix scripts/kit-under-wine made (WINEPREFIX and
 # DISPLAY set, its server running), with the small programs of tests/kit/checks:
+#   0. the kit's verdict (kit_verdict.sh) passes only when its exit status is 0 and its closing line
+#      counts no failure;
 #   1. test programs that fail, crash, hang past their bound or end with a failing status each make
 #      the kit fail and are named; the closing line counts them;
 #   2. a kit ended halfway (its runner killed while a test program has changed the keys and made a
@@ -58,6 +60,25 @@ processes_of() {
     { tr '\0' ' ' <"/proc/$pid/cmdline"; } 2>/dev/null | grep -qiF "$1" && echo "$pid"
   done
 }
+
+# --- 0. The verdict as a vendor reads it: the exit status and the closing line must agree. ---------
+problems=()
+while IFS='|' read -r code last expected; do
+  printf 'output\r\n%s\r\n' "$last" >"$out/verdict-case"
+  kit_verdict "$code" "$out/verdict-case" >/dev/null
+  got=$?
+  [ "$got" = "$expected" ] || problems+=("status $code and last line \"$last\" gave $got, not $expected")
+done <<'CASES'
+0|315 passed, 0 failed, 13 skipped|0
+1|315 passed, 0 failed, 13 skipped|1
+0|314 passed, 1 failed, 13 skipped|1
+1|314 passed, 1 failed, 13 skipped|1
+0|315 passed, 0 failed|1
+0|[  FAILED  ] 0 tests, listed below:|1
+0||1
+CASES
+if ((${#problems[@]})); then check "the kit's verdict needs its status and its closing line to agree" "$(IFS=';'; echo "${problems[*]}")"
+else check "the kit's verdict needs its status and its closing line to agree" ok; fi
 
 # --- 1. Every failure counted, and named. -----------------------------------------------------------
 programs_list prova_passa.exe prova_fallisce.exe prova_crash.exe prova_blocca.exe prova_esito.exe
