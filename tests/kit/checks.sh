@@ -51,13 +51,12 @@ shows() {  # shows NAME: the lines of a kit's output that a failed check points 
 }
 query() { wine reg query "$@" 2>/dev/null | tr -d '\r'; }
 key_absent() { ! wine reg query "$@" >/dev/null 2>&1; }
-# The Linux processes of this prefix running a given Windows program.
+# The Linux processes of this prefix (other prefixes may run the same programs) running a given
+# Windows program.
 processes_of() {
-  local entry pid
-  for entry in /proc/[0-9]*; do
-    pid=${entry#/proc/}
-    { tr '\0' '\n' <"/proc/$pid/environ"; } 2>/dev/null | grep -qxF "WINEPREFIX=$WINEPREFIX" || continue
-    { tr '\0' ' ' <"/proc/$pid/cmdline"; } 2>/dev/null | grep -qiF "$1" && echo "$pid"
+  local pid
+  for pid in $(pgrep -f -i -- "$1"); do
+    { tr '\0' '\n' <"/proc/$pid/environ"; } 2>/dev/null | grep -qxF "WINEPREFIX=$WINEPREFIX" && echo "$pid"
   done
 }
 
