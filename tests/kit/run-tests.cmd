@@ -7,8 +7,10 @@ rem Usage: run-tests.cmd [--verbose] [scenario...]     (cmd.exe only: nothing to
 setlocal
 rem Started from Explorer (a double-click, or "Esegui come amministratore" in its menu), cmd.exe runs
 rem this file alone and closes its window at the end: the window then waits for a key, so that the
-rem last lines can be read. Explorer starts it as: cmd.exe /c ""<this file>" "
+rem last lines can be read. Explorer starts it as: cmd.exe /c ""<this file>" ", with no arguments
+rem (a script or a CI job that starts it with arguments never waits).
 set "esplora="
+if not "%~1"=="" goto pagina
 set "avvio=%cmdcmdline%"
 if not defined avvio goto pagina
 set "avvio=%avvio:"=%"
