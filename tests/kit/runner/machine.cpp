@@ -18,15 +18,16 @@ std::wstring environment(const wchar_t* name, const wchar_t* otherwise) {
     return length == 0 || length > MAX_PATH ? otherwise : value;
 }
 
-// A value of a key as text, for the line that names what was found.
-std::string shown_value(HKEY key, const wchar_t* name) {
+// A value of a key or of its subkey as text, for the line that names what was found.
+std::string shown_value(HKEY key, const wchar_t* subkey, const wchar_t* name) {
     wchar_t text[1024] = {};
     DWORD size = sizeof text - sizeof(wchar_t);
-    if (RegGetValueW(key, nullptr, name, RRF_RT_REG_SZ | RRF_RT_REG_EXPAND_SZ | RRF_NOEXPAND, nullptr, text, &size) !=
+    if (RegGetValueW(key, subkey, name, RRF_RT_REG_SZ | RRF_RT_REG_EXPAND_SZ | RRF_NOEXPAND, nullptr, text, &size) !=
         ERROR_SUCCESS) {
         return {};
     }
-    return std::string(" (") + (name == nullptr ? "default value" : to_utf8(name)) + " = \"" + to_utf8(text) + "\")";
+    const std::string where = (subkey == nullptr ? "" : to_utf8(subkey) + " ") + (name == nullptr ? "default value" : to_utf8(name));
+    return " (" + where + " = \"" + to_utf8(text) + "\")";
 }
 
 }  // namespace
@@ -65,17 +66,19 @@ std::vector<std::string> host_installation() {
     struct Place {
         HKEY root;
         std::wstring path;
-        const wchar_t* value;  // shown with the line, when there
+        const wchar_t* subkey;  // the value shown with the line, when there: `value` of `subkey`
+        const wchar_t* value;
     };
     std::vector<Place> places = {
-        {HKEY_LOCAL_MACHINE, kQuintrel4, L"InstallPath"},
-        {HKEY_LOCAL_MACHINE, kAppPath, nullptr},
-        {HKEY_CURRENT_USER, kAppPath, nullptr},
-        {HKEY_CURRENT_USER, L"Software\\VB and VBA Program Settings\\Quintrel! 4", nullptr},
+        {HKEY_LOCAL_MACHINE, kQuintrel4, nullptr, L"InstallPath"},
+        {HKEY_LOCAL_MACHINE, kAppPath, nullptr, nullptr},
+        {HKEY_CURRENT_USER, kAppPath, nullptr, nullptr},
+        {HKEY_CURRENT_USER, L"Software\\VB and VBA Program Settings\\Quintrel! 4", nullptr, nullptr},
     };
+    // A class's server names its file: a leftover of an earlier kit shows as such.
     for (const wchar_t* clsid : {kClsidAggiornamento, kClsidCifratore, kClsidDecodificatore}) {
         for (const HKEY root : {HKEY_LOCAL_MACHINE, HKEY_CURRENT_USER}) {
-            places.push_back({root, std::wstring(kClasses) + clsid, nullptr});
+            places.push_back({root, std::wstring(kClasses) + clsid, L"InprocServer32", nullptr});
         }
     }
     std::vector<std::string> found;
@@ -84,7 +87,7 @@ std::vector<std::string> host_installation() {
         for (const REGSAM view : {KEY_WOW64_32KEY, KEY_WOW64_64KEY}) {
             HKEY key = nullptr;
             if (RegOpenKeyExW(place.root, place.path.c_str(), 0, KEY_READ | view, &key) != ERROR_SUCCESS) continue;
-            found.push_back(describe({place.root, place.path, view}) + shown_value(key, place.value));
+            found.push_back(describe({place.root, place.path, view}) + shown_value(key, place.subkey, place.value));
             RegCloseKey(key);
             break;
         }

@@ -60,8 +60,9 @@ void add_own_steps(std::vector<Scenario>& all, const Places&) {
         // runner started names it: asked here, apart from the program's functions.
         s->before = [](Scenario& self, const Places&) {
             const std::wstring file = self.folder30 + L"\\Estr.bin";
-            const std::wstring name = restart_manager_name(file, self.holder_process);
-            if (name.empty()) throw std::runtime_error("the Restart Manager gives the holder of " + to_utf8(file) + " no name");
+            std::wstring name = restart_manager_name(file, self.holder_process);
+            // An entry without a name: the program file the runner started, as the user knows it.
+            if (name.empty()) name = L"e2e_holder.exe";
             self.boxes.push_back(other_programs_box(file, {name}));
         };
     }

@@ -60,6 +60,8 @@ BOOL WINAPI on_console_event(DWORD event) {
 
 Undone undo_earlier_run(const std::wstring& file) {
     Undone undone;
+    // A journal whose writing was cut off never replaced the file: nothing was changed after it.
+    DeleteFileW((file + L".new").c_str());
     std::string problem;
     const auto earlier = Journal::read(file, problem);
     if (!earlier && problem.empty()) return undone;
