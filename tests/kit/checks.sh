@@ -4,7 +4,8 @@
 #   0. the kit's verdict (kit_verdict.sh) passes only when its exit status is 0 and its closing line
 #      counts no failure;
 #   1. test programs that fail, crash, hang past their bound or end with a failing status each make
-#      the kit fail and are named; the closing line counts them;
+#      the kit fail and are named; the closing line counts them; the runner's decisions hold on
+#      their tables of cases (tests/kit/checks/runner_decisions_test.cpp);
 #   2. a kit ended halfway (its runner killed while a test program has changed the keys and made a
 #      folder) is put back by the next start, before anything else: the job ended that program,
 #      the key that existed keeps its values, the keys and folder made are gone;
@@ -101,6 +102,16 @@ if ((${#problems[@]})); then
   shows verdicts
 else
   check "failing, crashing, hung and failing-status test programs each fail the kit ($((SECONDS - started)) s)" ok
+fi
+
+# --- The runner's own decisions on tables of cases, as a test program of the kit. ------------------
+programs_list runner_decisions_tests.exe
+run_kit decisions --no-scenarios
+if [ "$(cat "$out/decisions.verdict")" = 0 ] && has decisions "ok   runner_decisions_tests.exe: 3 passed"; then
+  check "the runner's verdicts and standard-user decisions on their tables of cases" ok
+else
+  check "the runner's verdicts and standard-user decisions on their tables of cases" "the test program failed"
+  grep -E '^(\[  FAILED|.*Failure|  Which is|Expected|  Actual|FAIL|[0-9]+ passed)' "$out/decisions" | head -20 | sed 's/^/     | /'
 fi
 
 # --- 2. A kit ended halfway is put back by the next start. ------------------------------------------
