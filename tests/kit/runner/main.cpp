@@ -215,8 +215,9 @@ int run(Arguments& a, const std::vector<Scenario>& scenarios) {
     const std::wstring journal_file = journal_folder() + L"\\giornale.txt";
     const Undone undone = undo_earlier_run(journal_file);
     if (undone.found) {
-        std::printf("== a run ended halfway left its journal (%s): its %zu keys and %zu folders put back first\n",
-                    to_utf8(journal_file).c_str(), undone.keys, undone.folders);
+        std::printf("== a run ended halfway left its journal (%s): its %lu keys and %lu folders put back first\n",
+                    to_utf8(journal_file).c_str(), static_cast<unsigned long>(undone.keys),
+                    static_cast<unsigned long>(undone.folders));
     }
     if (!undone.problems.empty()) {
         for (const std::string& p : undone.problems) totals.fail("putting back the run ended halfway: " + p);
