@@ -47,6 +47,16 @@ run_kit() {
   echo "$code" >"$out/$name.status"
 }
 has() { grep -qF -- "$2" "$out/$1"; }
+# report NAME KIT_RUN STARTED: the check's line from the problems gathered in `problems`, with the
+# lines of the kit run that a failed check points at.
+report() {
+  if ((${#problems[@]})); then
+    check "$1" "$(IFS=';'; echo "${problems[*]}")"
+    shows "$2"
+  else
+    check "$1 ($((SECONDS - $3)) s)" ok
+  fi
+}
 shows() {  # shows NAME: the lines of a kit's output that a failed check points at
   grep -E '^(FAIL|ok |NOT RUN|==|[0-9]+ passed)' "$out/$1" | sed 's/^/     | /'
 }
@@ -97,12 +107,7 @@ has verdicts "FAIL prova_blocca.exe: 0 passed, 1 failed; ran past its bound of 5
   problems+=("the hung program is not named")
 has verdicts "FAIL prova_esito.exe: 1 passed, 1 failed; ended with exit status 1" ||
   problems+=("the program whose exit status says it failed is not named")
-if ((${#problems[@]})); then
-  check "failing, crashing, hung and failing-status test programs each fail the kit" "$(IFS=';'; echo "${problems[*]}")"
-  shows verdicts
-else
-  check "failing, crashing, hung and failing-status test programs each fail the kit ($((SECONDS - started)) s)" ok
-fi
+report "failing, crashing, hung and failing-status test programs each fail the kit" verdicts "$started"
 
 # --- The runner's own decisions on tables of cases, as a test program of the kit. ------------------
 programs_list runner_decisions_tests.exe
@@ -152,12 +157,7 @@ query "$layers" /v 'C:\altro\vecchio.exe' | grep -qF '~ WINXPSP3' || problems+=(
 ! query "$layers" | grep -qiF 'nuovo.exe' || problems+=("the compatibility setting added by the run is still there")
 [ ! -e "$drive/AggiornaKit" ] || problems+=("C:\\AggiornaKit (made by the run) is still there")
 [ ! -e "$drive/ProgramData/AggiornaKit" ] || problems+=("the journal's folder is still there")
-if ((${#problems[@]})); then
-  check "a kit ended halfway is put back by the next start" "$(IFS=';'; echo "${problems[*]}")"
-  shows after_kill
-else
-  check "a kit ended halfway is put back by the next start ($((SECONDS - started)) s)" ok
-fi
+report "a kit ended halfway is put back by the next start" after_kill "$started"
 wine reg delete "$layers" /v 'C:\altro\vecchio.exe' /f >/dev/null 2>&1
 
 # --- 3. The kit never removes its own folder. ---------------------------------------------------------
@@ -172,12 +172,7 @@ has own_folder 'FAIL C:\AggiornaKit exists, and the kit did not make it' || prob
 [ -f "$drive/AggiornaKit/kit/run-tests.cmd" ] && [ -f "$drive/AggiornaKit/kit/e2e/e2e_runner.exe" ] ||
   problems+=("the kit's own folder lost files")
 [ ! -e "$drive/ProgramData/AggiornaKit" ] || problems+=("it wrote a journal")
-if ((${#problems[@]})); then
-  check "a kit extracted into C:\AggiornaKit stops and keeps its folder" "$(IFS=';'; echo "${problems[*]}")"
-  shows own_folder
-else
-  check "a kit extracted into C:\AggiornaKit stops and keeps its folder ($((SECONDS - started)) s)" ok
-fi
+report "a kit extracted into C:\AggiornaKit stops and keeps its folder" own_folder "$started"
 rm -rf "$drive/AggiornaKit"
 
 # --- 4. A machine where the host is installed is left as it is. --------------------------------------
@@ -212,12 +207,7 @@ has host "0 passed, 1 failed, 0 skipped" || problems+=("its closing line is not 
 [ -s "$out/before.reg" ] && cmp -s "$out/before.reg" "$out/after.reg" || problems+=("the registry changed: $(diff "$out/before.reg" "$out/after.reg" | head -3 | tr '\n' ' ')")
 [ ! -e "$drive/AggiornaKit" ] || problems+=("it made C:\\AggiornaKit")
 [ ! -e "$drive/ProgramData/AggiornaKit" ] || problems+=("it wrote a journal")
-if ((${#problems[@]})); then
-  check "a prefix holding the host is left as it is" "$(IFS=';'; echo "${problems[*]}")"
-  shows host
-else
-  check "a prefix holding the host is left as it is ($((SECONDS - started)) s)" ok
-fi
+report "a prefix holding the host is left as it is" host "$started"
 
 if ((${#failed[@]})); then echo "FAILED checks: ${failed[*]}"; fi
 exit $status

@@ -41,33 +41,34 @@ ProgramResult verdict(const std::string& output, std::optional<DWORD> exit_statu
     static const std::string kPassed = "[  PASSED  ] ", kFailed = "[  FAILED  ] ", kSkipped = "[  SKIPPED ] ";
     std::optional<int> passed, failed, skipped;
     ProgramResult result;
-    std::vector<std::string>* listing = nullptr;  // the list that follows the last count line read
+    // The two counts followed by the names they count.
+    struct Listed {
+        const std::string& mark;
+        std::optional<int>& count;
+        std::vector<std::string>& names;
+    };
+    const Listed listed[] = {{kFailed, failed, result.failed_tests}, {kSkipped, skipped, result.skipped_tests}};
+    const Listed* listing = nullptr;  // the list that follows the last count line read
     std::istringstream lines(output);
     for (std::string line; std::getline(lines, line);) {
         if (!line.empty() && line.back() == '\r') line.pop_back();
         const auto rest_after = [&](const std::string& mark) {
             return line.compare(0, mark.size(), mark) == 0 ? std::optional(line.substr(mark.size())) : std::nullopt;
         };
-        std::vector<std::string>* next = nullptr;
+        const Listed* next = nullptr;
         if (const auto rest = rest_after(kPassed)) {
             if (const auto n = count_in(*rest, false)) passed = n;
-        } else if (const auto rest = rest_after(kFailed)) {
+        }
+        for (const Listed& list : listed) {
+            const auto rest = rest_after(list.mark);
+            if (!rest) continue;
             if (const auto n = count_in(*rest, true)) {
-                failed = n;
-                result.failed_tests.clear();
-                next = &result.failed_tests;
-            } else if (listing == &result.failed_tests) {
-                listing->push_back(*rest);
-                next = listing;
-            }
-        } else if (const auto rest = rest_after(kSkipped)) {
-            if (const auto n = count_in(*rest, true)) {
-                skipped = n;
-                result.skipped_tests.clear();
-                next = &result.skipped_tests;
-            } else if (listing == &result.skipped_tests) {
-                listing->push_back(*rest);
-                next = listing;
+                list.count = n;
+                list.names.clear();
+                next = &list;
+            } else if (listing == &list) {
+                list.names.push_back(*rest);
+                next = &list;
             }
         }
         listing = next;
