@@ -10,6 +10,7 @@
 
 #include "platform/windows/handles.h"
 #include "platform/windows/text.h"
+#include "processes.h"
 
 namespace kit {
 namespace {
@@ -42,7 +43,7 @@ std::set<DWORD> running(const std::wstring& exe) {
 }
 
 // The desktop shell's automation object, as Explorer hands it to the desktop's view.
-ComPtr<IShellDispatch2> desktop_shell() {
+ComPtr<IShellDispatch2> shell_dispatch() {
     ComPtr<IShellDispatch2> shell;
     ComPtr<IShellWindows> windows;
     if (FAILED(CoCreateInstance(CLSID_ShellWindows, nullptr, CLSCTX_LOCAL_SERVER, IID_IShellWindows,
@@ -86,64 +87,25 @@ LRESULT CALLBACK front_window_procedure(HWND window, UINT message, WPARAM w, LPA
 
 }  // namespace
 
-bool under_wine() {
-    const HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
-    return ntdll != nullptr && GetProcAddress(ntdll, "wine_get_version") != nullptr;
-}
-
-bool elevated() {
-    HANDLE token = nullptr;
-    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) return false;
-    const ScopedHandle owned(token);
-    TOKEN_ELEVATION elevation = {};
-    DWORD size = 0;
-    return GetTokenInformation(token, TokenElevation, &elevation, sizeof elevation, &size) &&
-           elevation.TokenIsElevated != 0;
-}
-
-bool uac_on() {
-    DWORD value = 1, size = sizeof value;
-    RegGetValueW(HKEY_LOCAL_MACHINE, L"Software\\Microsoft\\Windows\\CurrentVersion\\Policies\\System", L"EnableLUA",
-                 RRF_RT_REG_DWORD, nullptr, &value, &size);
-    return value != 0;
-}
-
-bool on_input_desktop() {
-    HDESK input = OpenInputDesktop(0, FALSE, DESKTOP_READOBJECTS);
-    if (input == nullptr) return false;
-    wchar_t input_name[256] = {}, own_name[256] = {};
-    GetUserObjectInformationW(input, UOI_NAME, input_name, sizeof input_name, nullptr);
-    GetUserObjectInformationW(GetThreadDesktop(GetCurrentThreadId()), UOI_NAME, own_name, sizeof own_name, nullptr);
-    CloseDesktop(input);
-    return std::wstring(input_name) == own_name;
-}
-
-bool virtualized(HANDLE process) {
-    HANDLE token = nullptr;
-    if (!OpenProcessToken(process, TOKEN_QUERY, &token)) return false;
-    const ScopedHandle owned(token);
-    DWORD enabled = 0, size = 0;
-    return GetTokenInformation(token, TokenVirtualizationEnabled, &enabled, sizeof enabled, &size) && enabled != 0;
-}
-
 Started start(const std::wstring& exe, const std::wstring& arguments, const std::wstring& folder) {
     std::wstring command = L"\"" + exe + L"\"" + (arguments.empty() ? L"" : L" " + arguments);
     STARTUPINFOW startup = {};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION info = {};
-    if (!CreateProcessW(exe.c_str(), command.data(), nullptr, nullptr, FALSE, 0, nullptr, folder.c_str(), &startup,
-                        &info)) {
-        return {};
-    }
+    if (!create_in_job(exe, command, folder, startup, false, info)) return {};
     CloseHandle(info.hThread);
     return {info.hProcess, info.dwProcessId};
 }
 
 Started start_as_desktop_user(const std::wstring& exe, const std::wstring& arguments, const std::wstring& folder) {
-    if (!uac_on()) throw NotRun{"UAC is off on this system: no process is virtualized (as on hosted CI machines)"};
-    if (!elevated()) throw NotRun{"the runner is not elevated: there is no administrator's token to step down from"};
-    const ComPtr<IShellDispatch2> shell = desktop_shell();
-    if (!shell) throw NotRun{"no desktop shell (Explorer) to start the program as the desktop's user"};
+    const auto runner = token_facts(GetCurrentProcess());
+    if (!runner) throw NotRun{"the runner's own token cannot be read"};
+    const ShellFacts facts = desktop_shell();
+    if (const std::string why = standard_user_unavailable(uac_on(), *runner, facts); !why.empty()) throw NotRun{why};
+    const ComPtr<IShellDispatch2> shell = shell_dispatch();
+    if (!shell) throw NotRun{"the desktop shell (Explorer) offers no automation object to start a program with"};
+    // The program is the shell's child: the shell may give it the foreground only if it may take it.
+    AllowSetForegroundWindow(facts.process_id);
     const std::set<DWORD> before = running(exe);
     VARIANT args, dir, operation, show;
     VariantInit(&args);
@@ -163,9 +125,12 @@ Started start_as_desktop_user(const std::wstring& exe, const std::wstring& argum
     for (int i = 0; i < 200; ++i) {
         for (const DWORD id : running(exe)) {
             if (before.count(id) != 0) continue;
-            const HANDLE process =
-                OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION | PROCESS_TERMINATE, FALSE, id);
-            if (process != nullptr) return {process, id};
+            const HANDLE process = OpenProcess(
+                SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION | PROCESS_TERMINATE | PROCESS_SET_QUOTA, FALSE, id);
+            if (process != nullptr) {
+                adopt(process);
+                return {process, id};
+            }
         }
         Sleep(50);
     }

@@ -1,10 +1,11 @@
-// Starting the program as a scenario asks, and what the runner knows of the system it runs on.
+// Starting the program as a scenario asks: from the runner, or as the desktop's standard user.
 #pragma once
 
 #include <optional>
 #include <string>
 
 #include "platform/windows/win.h"
+#include "system_facts.h"
 
 namespace kit {
 
@@ -13,28 +14,19 @@ struct NotRun {
     std::string reason;
 };
 
-bool under_wine();
-// This process holds an administrator's full token (UAC's elevation, or no UAC).
-bool elevated();
-// UAC is on: EnableLUA under HKLM\...\Policies\System is not 0.
-bool uac_on();
-// The runner's desktop takes the user's input, so that the foreground is the user's to see (not so
-// in a service's session, as on hosted CI machines).
-bool on_input_desktop();
-// Whether Windows virtualizes the process's file and registry writes (UAC virtualization).
-bool virtualized(HANDLE process);
-
 struct Started {
     HANDLE process = nullptr;  // owned by the caller
     DWORD id = 0;
 };
 
-// Starts `exe` with `arguments` in `folder` from this process, with its token.
+// Starts `exe` with `arguments` in `folder` from this process, with its token, in the kit's job.
 Started start(const std::wstring& exe, const std::wstring& arguments, const std::wstring& folder);
 
 // Starts `exe` as the desktop's user, not elevated, through the desktop's shell
-// (IShellDispatch2::ShellExecute): as a standard user double-clicking it would. Throws NotRun where
-// that cannot be: no UAC, no elevation to step down from, or no shell.
+// (IShellDispatch2::ShellExecute): as a standard user double-clicking it would. The shell is let
+// give the program the foreground first. Throws NotRun, with the reason found, where the shell's
+// token would not make it a standard user's run (see standard_user_unavailable). The process
+// started is kept with the kit's others, though it is the shell's child.
 Started start_as_desktop_user(const std::wstring& exe, const std::wstring& arguments, const std::wstring& folder);
 
 // A window of the runner's own, in front of everything while it lives: the program is then started

@@ -1,36 +1,67 @@
 // e2e_runner: the Windows program end to end, on Windows and under Wine alike; with --kit, the whole
-// kit (the unit and backend test programs, then every scenario).
+// kit (the test programs named in prove\programmi.txt, then every scenario).
 //
-//   e2e_runner [--kit] [--pictures FOLDER] [--verbose] [--list] [scenario...]
+//   e2e_runner [--kit] [--no-scenarios] [--program-timeout S] [--scenario-timeout S]
+//              [--pictures FOLDER] [--verbose] [--list] [scenario...]
 //
-// Prints one line per scenario ("ok", "FAIL" with what went wrong, or "NOT RUN: ... : reason") and
-// ends with "N passed, M failed"; the exit status is 1 when anything failed. A NOT RUN line counts
-// neither as passed nor as failed. Every registry key and file a scenario changes is put back at
-// its end, also when it fails; the runner's folders (%SystemDrive%\AggiornaKit and
-// %ProgramFiles%\AggiornaKit) are removed at the end.
+// The first line says what the runner found of the system. It needs an administrator's token:
+// without one it says so first and ends with status 3. A run ended halfway is put back first,
+// from its journal; a machine with a real installation of the host is left as it is (status 4).
+// Then one line per test program and per scenario ("ok", "FAIL" with what went wrong, or
+// "NOT RUN: ...: reason"), and the closing line "N passed, M failed, K skipped", K counting the
+// NOT RUN lines. Exit status 0 only when nothing failed. Every key and folder it changes is written
+// in the journal first and put back at the end, also after Ctrl+C or a closed console.
 #include <algorithm>
 #include <cstdio>
-#include <cstdlib>
-#include <cstring>
 #include <cwchar>
+#include <sstream>
 #include <string>
 #include <vector>
 
-#include "launch.h"
-#include "platform/windows/handles.h"
+#include "journal.h"
+#include "machine.h"
 #include "platform/windows/text.h"
+#include "processes.h"
+#include "put_back.h"
 #include "run.h"
 #include "scenarios.h"
+#include "system_facts.h"
 #include "system_state.h"
+#include "test_programs.h"
 
 namespace kit {
 namespace {
 
 using aggiorna::windows::to_utf8;
 
+constexpr int kFailed = 1, kUsage = 2, kNotElevated = 3, kRefused = 4;
+
 struct Totals {
     int passed = 0;
     int failed = 0;
+    int skipped = 0;
+    void not_run(const std::string& what) {
+        std::printf("NOT RUN: %s\n", what.c_str());
+        ++skipped;
+    }
+    void fail(const std::string& what) {
+        std::printf("FAIL %s\n", what.c_str());
+        ++failed;
+    }
+    int close() const {
+        std::printf("%d passed, %d failed, %d skipped\n", passed, failed, skipped);
+        std::fflush(stdout);
+        return failed == 0 ? 0 : kFailed;
+    }
+};
+
+struct Arguments {
+    bool whole_kit = false;
+    bool scenarios = true;
+    bool list = false;
+    DWORD program_bound_ms = 300000;
+    std::vector<std::string> wanted;
+    Options options;
 };
 
 std::wstring folder_of(const std::wstring& path) { return path.substr(0, path.find_last_of(L'\\')); }
@@ -62,64 +93,216 @@ bool install_test_programs(const Places& p) {
     bool ok = true;
     for (const wchar_t* name : {L"e2e_componente.dll", L"e2e_decodifica.dll", L"e2e_holder.exe",
                                 L"componente\\e2e_componente_aiuto.dll", L"componente\\e2e_aiuto.dll"}) {
-        ok = CopyFileW((p.kit_e2e + L"\\" + name).c_str(), (p.test + L"\\" + name).c_str(), FALSE) && ok;
+        ok = copy_file(p.kit_e2e + L"\\" + name, p.test + L"\\" + name) && ok;
     }
     return ok;
 }
 
-// Runs a test program of the kit, its output passed through, and counts its tests from Google
-// Test's closing lines ("[  PASSED  ] N tests.", "[  FAILED  ] M tests, listed below:"). A program
-// that ends without them counts as one failure.
-void run_test_program(const std::wstring& exe, const std::wstring& arguments, Totals& totals) {
-    std::printf("== %s %s\n", to_utf8(exe.substr(exe.find_last_of(L'\\') + 1)).c_str(), to_utf8(arguments).c_str());
-    std::fflush(stdout);
-    SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
-    HANDLE read_end = nullptr, write_end = nullptr;
-    CreatePipe(&read_end, &write_end, &inherit, 0);
-    SetHandleInformation(read_end, HANDLE_FLAG_INHERIT, 0);
-    STARTUPINFOW startup = {};
-    startup.cb = sizeof startup;
-    startup.dwFlags = STARTF_USESTDHANDLES;
-    startup.hStdOutput = startup.hStdError = write_end;
-    startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
-    std::wstring command = L"\"" + exe + L"\" " + arguments;
-    PROCESS_INFORMATION info = {};
-    const BOOL started = CreateProcessW(exe.c_str(), command.data(), nullptr, nullptr, TRUE, 0, nullptr,
-                                        folder_of(exe).c_str(), &startup, &info);
-    CloseHandle(write_end);
-    std::string output;
-    char buffer[4096];
-    DWORD got = 0;
-    while (started && ReadFile(read_end, buffer, sizeof buffer, &got, nullptr) && got > 0) {
-        output.append(buffer, got);
-        std::fwrite(buffer, 1, got, stdout);
+// The highest folder on the way to `folder` that does not exist: what making it creates. Empty when
+// `folder` exists already.
+std::wstring first_missing(const std::wstring& folder) {
+    if (GetFileAttributesW(folder.c_str()) != INVALID_FILE_ATTRIBUTES) return {};
+    std::wstring missing = folder;
+    for (std::size_t at; (at = missing.find_last_of(L'\\')) != std::wstring::npos && at > 2;) {
+        const std::wstring parent = missing.substr(0, at);
+        if (GetFileAttributesW(parent.c_str()) != INVALID_FILE_ATTRIBUTES) break;
+        missing = parent;
     }
-    CloseHandle(read_end);
-    if (started) {
-        WaitForSingleObject(info.hProcess, INFINITE);
-        CloseHandle(info.hThread);
-        CloseHandle(info.hProcess);
-    }
-    const auto count = [&](const char* mark) {
-        const std::size_t at = output.rfind(mark);
-        return at == std::string::npos ? -1 : std::atoi(output.c_str() + at + std::strlen(mark));
-    };
-    const int passed = count("[  PASSED  ] ");
-    const int failed = std::max(count("[  FAILED  ] "), 0);
-    if (passed < 0) {
-        std::printf("FAIL: %s ended without its summary\n", to_utf8(exe).c_str());
-        ++totals.failed;
-        return;
-    }
-    totals.passed += passed;
-    totals.failed += failed;
+    return missing;
 }
 
-// Stopped from outside (Ctrl+C, the console closed): the machine is put back all the same.
-MachineState* to_restore = nullptr;
-BOOL WINAPI put_back(DWORD) {
-    if (to_restore != nullptr) to_restore->restore();
-    return FALSE;
+std::vector<std::wstring> test_program_names(const std::wstring& list) {
+    std::vector<std::wstring> names;
+    std::istringstream lines(read_file(list).value_or(""));
+    for (std::string line; std::getline(lines, line);) {
+        while (!line.empty() && (line.back() == '\r' || line.back() == ' ')) line.pop_back();
+        if (!line.empty() && line[0] != '#') names.push_back(aggiorna::windows::to_wide_lossy(line));
+    }
+    return names;
+}
+
+void run_test_programs(const Arguments& a, const Journal& journal, Totals& totals) {
+    const std::wstring folder = a.options.places.kit_e2e + L"\\..\\prove";
+    const std::wstring list = folder + L"\\programmi.txt";
+    const auto names = test_program_names(list);
+    if (names.empty()) totals.fail(to_utf8(list) + ": no test program named (the file is missing or empty)");
+    for (const std::wstring& name : names) {
+        if (stop_requested()) return;
+        const std::string shown = to_utf8(name);
+        std::printf("== %s\n", shown.c_str());
+        std::fflush(stdout);
+        const ProgramResult result = run_test_program(folder + L"\\" + name, L"", a.program_bound_ms);
+        totals.passed += result.passed;
+        for (const std::string& test : result.skipped_tests) {
+            totals.not_run(shown + " " + test + ": skipped by the test itself (its reason is in the output above)");
+        }
+        if (result.failed == 0) {
+            std::printf("ok   %s: %d passed\n", shown.c_str(), result.passed);
+        } else {
+            std::string what = shown + ": " + std::to_string(result.passed) + " passed, " +
+                               std::to_string(result.failed) + " failed";
+            for (const std::string& problem : result.problems) what += "; " + problem;
+            if (!result.failed_tests.empty()) {
+                what += "; failed:";
+                for (const std::string& test : result.failed_tests) what += " " + test;
+            }
+            std::printf("FAIL %s\n", what.c_str());
+            totals.failed += result.failed;
+        }
+        // A test program that ended halfway leaves what its fixtures wrote.
+        for (const std::string& problem : journal.put_back_keys()) totals.fail("after " + shown + ": " + problem);
+    }
+}
+
+void run_scenarios(const Arguments& a, const std::vector<Scenario>& scenarios, const Journal& journal, Totals& totals) {
+    const Options& options = a.options;
+    if (!options.check_foreground) {
+        totals.not_run("the foreground check of every box: the runner's desktop is not the one that takes input");
+    }
+    if (!install_test_programs(options.places)) totals.fail("the test servers cannot be copied into place");
+    const ULONGLONG started = GetTickCount64();
+    for (const Scenario& s : scenarios) {
+        if (!a.wanted.empty() && std::find(a.wanted.begin(), a.wanted.end(), s.name) == a.wanted.end()) continue;
+        if (stop_requested()) return;
+        for (const std::string& problem : journal.put_back_keys()) totals.fail("before " + s.name + ": " + problem);
+        const Outcome outcome = run_scenario(s, options);
+        if (stop_requested()) return;
+        switch (outcome.kind) {
+            case Outcome::passed:
+                ++totals.passed;
+                std::printf("ok   %s (%.1f s): %s\n", s.name.c_str(), outcome.seconds, s.what.c_str());
+                if (under_wine() && !s.only_windows_proves.empty()) {
+                    totals.not_run(s.name + ", as Windows runs it: " + s.only_windows_proves);
+                }
+                break;
+            case Outcome::failed: {
+                char seconds[32];
+                std::snprintf(seconds, sizeof seconds, " (%.1f s): ", outcome.seconds);
+                totals.fail(s.name + seconds + s.what);
+                for (const std::string& problem : outcome.problems) std::printf("     %s\n", problem.c_str());
+                break;
+            }
+            case Outcome::not_run:
+                totals.not_run(s.name + ": " + outcome.reason);
+                break;
+        }
+        std::fflush(stdout);
+    }
+    std::printf("   scenarios took %.1f s\n", static_cast<double>(GetTickCount64() - started) / 1000.0);
+}
+
+int run(Arguments& a, const std::vector<Scenario>& scenarios) {
+    Totals totals;
+    if (!elevated()) {
+        std::printf("The kit needs an administrator's command prompt: it writes keys under HKEY_LOCAL_MACHINE, "
+                    "registers test COM servers machine-wide and starts the program as the desktop's standard "
+                    "user from an elevated runner.\n"
+                    "Open one: Start, type cmd, right-click \"Prompt dei comandi\" (Command Prompt) and choose "
+                    "\"Esegui come amministratore\" (Run as administrator); then type:\n"
+                    "    cd /d \"%s\"\n"
+                    "    run-tests.cmd\n",
+                    to_utf8(kit_folder()).c_str());
+        std::printf("== %s\n", system_report().c_str());
+        totals.fail("the kit was started without administrator rights: nothing was run");
+        totals.close();
+        return kNotElevated;
+    }
+    std::printf("== %s\n", system_report().c_str());
+    std::printf("== bounds: each test program %lu s, each scenario %lu s\n", a.program_bound_ms / 1000,
+                a.options.scenario_bound_ms / 1000);
+    std::fflush(stdout);
+
+    const std::wstring journal_file = journal_folder() + L"\\giornale.txt";
+    const Undone undone = undo_earlier_run(journal_file);
+    if (undone.found) {
+        std::printf("== a run ended halfway left its journal (%s): its %lu keys and %lu folders put back first\n",
+                    to_utf8(journal_file).c_str(), static_cast<unsigned long>(undone.keys),
+                    static_cast<unsigned long>(undone.folders));
+    }
+    if (!undone.problems.empty()) {
+        for (const std::string& p : undone.problems) totals.fail("putting back the run ended halfway: " + p);
+        std::printf("     nothing more is run: what the journal lists must be put back first (the file says what)\n");
+        totals.close();
+        return kRefused;
+    }
+    if (const auto found = host_installation(); !found.empty()) {
+        std::printf("== this machine holds an installation of the host (Quintrel! Professional or its components):\n");
+        for (const std::string& line : found) std::printf("     %s\n", line.c_str());
+        totals.fail("the kit changes nothing on a machine where the host is installed: run it on one without it "
+                    "(a virtual machine is the usual choice)");
+        totals.close();
+        return kRefused;
+    }
+    std::vector<std::wstring> folders;
+    for (const std::wstring& folder : folders_the_kit_makes(a.options.places)) {
+        const std::wstring missing = first_missing(folder);
+        if (missing.empty()) {
+            totals.fail(to_utf8(folder) + " exists, and the kit did not make it: the kit removes its folders at the "
+                        "end, so it runs only where they are not (move it away, or unzip the kit elsewhere)");
+            totals.close();
+            return kRefused;
+        }
+        folders.push_back(missing);
+    }
+    const Journal journal = Journal::take(keys_the_kit_changes(), folders);
+    for (const std::string& key : journal.unreadable()) totals.fail(key + " cannot be read whole: it could not be put back");
+    if (!journal.unreadable().empty() || !journal.write(journal_file)) {
+        if (journal.unreadable().empty()) totals.fail("the journal cannot be written to " + to_utf8(journal_file));
+        RemoveDirectoryW(journal_folder().c_str());
+        totals.close();
+        return kRefused;
+    }
+    put_back_on_stop(journal, journal_file);
+
+    if (a.whole_kit) run_test_programs(a, journal, totals);
+    if (a.scenarios && !stop_requested()) {
+        std::printf("== end-to-end scenarios\n");
+        a.options.reading = settings_read(a.options.places.kit_e2e + L"\\dati\\dati_e2e.txt");
+        a.options.check_foreground = on_input_desktop();
+        if (!a.options.pictures.empty()) make_folders(a.options.pictures);
+        run_scenarios(a, scenarios, journal, totals);
+    }
+    if (stop_requested()) totals.fail("the kit was stopped (Ctrl+C or its window closed) before its end");
+    for (const std::string& problem : put_everything_back()) {
+        totals.fail("putting the machine back: " + problem + " (the journal " + to_utf8(journal_file) +
+                    " stays, for the next start to try again)");
+    }
+    return totals.close();
+}
+
+bool parse(int argc, wchar_t** argv, Arguments& a) {
+    for (int i = 1; i < argc; ++i) {
+        const std::wstring arg = argv[i];
+        const auto seconds = [&](DWORD& ms) {
+            if (i + 1 >= argc) return false;
+            const long value = std::wcstol(argv[++i], nullptr, 10);
+            if (value <= 0) return false;
+            ms = static_cast<DWORD>(value) * 1000;
+            return true;
+        };
+        if (arg == L"--kit") a.whole_kit = true;
+        else if (arg == L"--no-scenarios") a.scenarios = false;
+        else if (arg == L"--list") a.list = true;
+        else if (arg == L"--verbose") a.options.verbose = true;
+        else if (arg == L"--pictures" && i + 1 < argc) a.options.pictures = argv[++i];
+        else if (arg == L"--program-timeout") { if (!seconds(a.program_bound_ms)) return false; }
+        else if (arg == L"--scenario-timeout") { if (!seconds(a.options.scenario_bound_ms)) return false; }
+        else if (arg.starts_with(L"--")) return false;
+        else a.wanted.push_back(to_utf8(arg));
+    }
+    return true;
+}
+
+// Pictures of the boxes and the windows' places are taken in the screen's own pixels at any
+// scale (125 %, 150 %): the runner is told not to be scaled.
+void become_dpi_aware() {
+    using SetContextFn = BOOL(WINAPI*)(HANDLE);
+    const HMODULE user32 = GetModuleHandleW(L"user32.dll");
+    const auto per_monitor = reinterpret_cast<SetContextFn>(
+        reinterpret_cast<void (*)()>(GetProcAddress(user32, "SetProcessDpiAwarenessContext")));
+    // DPI_AWARENESS_CONTEXT_PER_MONITOR_AWARE_V2, Windows 10 1703 and later.
+    if (per_monitor != nullptr && per_monitor(reinterpret_cast<HANDLE>(static_cast<INT_PTR>(-4)))) return;
+    SetProcessDPIAware();
 }
 
 }  // namespace
@@ -127,105 +310,38 @@ BOOL WINAPI put_back(DWORD) {
 
 int wmain(int argc, wchar_t** argv) {
     using namespace kit;
+    const UINT code_page = GetConsoleOutputCP();
     SetConsoleOutputCP(CP_UTF8);
-    bool whole_kit = false, list = false;
-    Options options;
-    std::vector<std::string> wanted;
-    for (int i = 1; i < argc; ++i) {
-        const std::wstring a = argv[i];
-        if (a == L"--kit") whole_kit = true;
-        else if (a == L"--list") list = true;
-        else if (a == L"--verbose") options.verbose = true;
-        else if (a == L"--pictures" && i + 1 < argc) options.pictures = argv[++i];
-        else wanted.push_back(to_utf8(a));
-    }
-    CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
-    options.places = places_here();
-    std::vector<Scenario> scenarios = all_scenarios(options.places);
-    add_own_steps(scenarios, options.places);
-    if (list) {
+    become_dpi_aware();
+    Arguments a;
+    const bool understood = parse(argc, argv, a);
+    a.options.places = places_here();
+    std::vector<Scenario> scenarios = all_scenarios(a.options.places);
+    add_own_steps(scenarios, a.options.places);
+    int status = 0;
+    if (!understood) {
+        std::printf("usage: e2e_runner [--kit] [--no-scenarios] [--program-timeout S] [--scenario-timeout S] "
+                    "[--pictures FOLDER] [--verbose] [--list] [scenario...]\n");
+        status = kUsage;
+    } else if (a.list) {
         for (const Scenario& s : scenarios) std::printf("%s: %s\n", s.name.c_str(), s.what.c_str());
-        return 0;
-    }
-    for (const std::string& name : wanted) {
-        bool known = false;
-        for (const Scenario& s : scenarios) known = known || s.name == name;
-        if (!known) {
-            std::printf("unknown scenario: %s\n", name.c_str());
-            return 2;
-        }
-    }
-
-    Totals totals;
-    const bool admin = elevated();
-    const std::string where = under_wine() ? "under Wine" : "on Windows";
-    std::printf("== Aggiorna Archivio test kit, %s-bit, %s, %s\n", sizeof(void*) == 8 ? "64" : "32", where.c_str(),
-                admin ? "as administrator" : "without administrator rights");
-    if (whole_kit) {
-        const std::wstring tests = options.places.kit_e2e + L"\\..\\prove\\";
-        run_test_program(tests + L"core_tests.exe", L"", totals);
-        // Without administrator rights the tests that register classes or write machine-wide keys
-        // under HKEY_LOCAL_MACHINE cannot run.
-        const wchar_t* machine_wide =
-            L"RegisteredComTest.*:RegisteredServerFolder.*:OwnFolderComponentTest.*:RegistryTest.EachViewSeesOnlyItsOwnKey";
-        if (admin) {
-            run_test_program(tests + L"backend_tests.exe", L"", totals);
-        } else {
-            run_test_program(tests + L"backend_tests.exe", std::wstring(L"--gtest_filter=-") + machine_wide, totals);
-            std::printf("NOT RUN: backend tests %s: they write under HKEY_LOCAL_MACHINE: start run-tests.cmd from an "
-                        "administrator prompt\n", to_utf8(machine_wide).c_str());
-        }
-    }
-
-    std::printf("== end-to-end scenarios\n");
-    if (!admin) {
-        for (const Scenario& s : scenarios) {
-            if (!wanted.empty() && std::find(wanted.begin(), wanted.end(), s.name) == wanted.end()) continue;
-            std::printf("NOT RUN: %s: the scenarios write the hosts' keys under HKEY_LOCAL_MACHINE: start run-tests.cmd "
-                        "from an administrator prompt\n", s.name.c_str());
-        }
     } else {
-        options.reading = settings_read(options.places.kit_e2e + L"\\dati\\dati_e2e.txt");
-        options.check_foreground = on_input_desktop();
-        if (!options.check_foreground) {
-            std::printf("NOT RUN: the foreground check of every box: the runner's desktop takes no input (a service's "
-                        "session, as on hosted CI machines)\n");
-        }
-        if (!options.pictures.empty()) make_folders(options.pictures);
-        remove_tree(options.places.root);
-        if (!install_test_programs(options.places)) std::printf("cannot copy the test servers into place\n");
-        MachineState machine(scenarios);
-        to_restore = &machine;
-        SetConsoleCtrlHandler(put_back, TRUE);
-        const ULONGLONG started = GetTickCount64();
-        for (const Scenario& s : scenarios) {
-            if (!wanted.empty() && std::find(wanted.begin(), wanted.end(), s.name) == wanted.end()) continue;
-            const Outcome outcome = run_scenario(s, options);
-            machine.restore();
-            switch (outcome.kind) {
-                case Outcome::passed:
-                    ++totals.passed;
-                    std::printf("ok   %s (%.1f s): %s\n", s.name.c_str(), outcome.seconds, s.what.c_str());
-                    if (under_wine() && !s.only_windows_proves.empty()) {
-                        std::printf("NOT RUN: %s, as Windows runs it: %s\n", s.name.c_str(), s.only_windows_proves.c_str());
-                    }
-                    break;
-                case Outcome::failed:
-                    ++totals.failed;
-                    std::printf("FAIL %s (%.1f s): %s\n", s.name.c_str(), outcome.seconds, s.what.c_str());
-                    for (const std::string& problem : outcome.problems) std::printf("     %s\n", problem.c_str());
-                    break;
-                case Outcome::not_run:
-                    std::printf("NOT RUN: %s: %s\n", s.name.c_str(), outcome.reason.c_str());
-                    break;
+        for (const std::string& name : a.wanted) {
+            const bool known = std::any_of(scenarios.begin(), scenarios.end(), [&](const Scenario& s) { return s.name == name; });
+            if (!known) {
+                std::printf("unknown scenario: %s\n", name.c_str());
+                status = kUsage;
             }
-            std::fflush(stdout);
         }
-        std::printf("   scenarios took %.1f s\n", static_cast<double>(GetTickCount64() - started) / 1000.0);
-        remove_tree(options.places.root);
-        remove_tree(options.places.program_files);
-        remove_tree(options.places.virtual_copy(options.places.program_files));
+        if (status == 0) {
+            open_job();
+            stop_on_console_events(code_page);
+            CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+            status = run(a, scenarios);
+        }
     }
-    std::printf("%d passed, %d failed\n", totals.passed, totals.failed);
-    return totals.failed == 0 ? 0 : 1;
+    std::fflush(stdout);
+    // Without a console (output to a file or a pipe) there is no code page to put back.
+    if (code_page != 0) SetConsoleOutputCP(code_page);
+    return status;
 }

@@ -1,4 +1,5 @@
-// The run of one scenario, and the registry state that all of them share.
+// The run of one scenario: the machine laid out, the program started and answered, the outcome
+// checked, the scenario's own files removed (its registry keys are the journal's to put back).
 #include "run.h"
 
 #include <cstdio>
@@ -9,8 +10,10 @@
 #include "boxes.h"
 #include "com_log.h"
 #include "launch.h"
+#include "machine.h"
 #include "platform/windows/handles.h"
 #include "platform/windows/text.h"
+#include "processes.h"
 #include "system_state.h"
 
 namespace kit {
@@ -18,16 +21,6 @@ namespace {
 
 using aggiorna::windows::ScopedHandle;
 using aggiorna::windows::to_utf8;
-
-const wchar_t* const kClsidAggiornamento = L"{438870EE-520F-11D5-BDD5-004033A00C30}";
-const wchar_t* const kClsidCifratore = L"{957766AF-14CE-11D2-95CA-0000B43369D3}";
-const wchar_t* const kClsidDecodificatore = L"{957766B5-14CE-11D2-95CA-0000B43369D3}";
-const wchar_t* const kClasses = L"Software\\Classes\\CLSID\\";
-const wchar_t* const kQuibex = L"Software\\Quibex";
-const wchar_t* const kQuintrel4 = L"Software\\Quibex\\Quintrel! 4";
-const wchar_t* const kAppPath = L"Software\\Microsoft\\Windows\\CurrentVersion\\App Paths\\quintrel.exe";
-const wchar_t* const kSettings = L"Software\\AggiornaKit";
-const wchar_t* const kLayers = L"Software\\Microsoft\\Windows NT\\CurrentVersion\\AppCompatFlags\\Layers";
 
 // The program reads the hosts' keys in the 32-bit view, as the 32-bit host writes them; COM, and
 // the servers' settings, in its own view, which is the runner's.
@@ -81,6 +74,7 @@ public:
         const Started started = start(holder, mode + L" \"" + file + L"\" \"" + ready_ + L"\"",
                                       holder.substr(0, holder.find_last_of(L'\\')));
         process_ = ScopedHandle(started.process);
+        id_ = started.id;
         if (!process_.valid()) throw std::runtime_error("the holder did not start");
         for (int i = 0; i < 300 && GetFileAttributesW(ready_.c_str()) == INVALID_FILE_ATTRIBUTES; ++i) {
             if (WaitForSingleObject(process_.get(), 0) == WAIT_OBJECT_0) {
@@ -93,6 +87,7 @@ public:
         }
     }
     ~HeldFile() { release(); }
+    DWORD id() const { return id_; }
     void release() {
         if (!process_.valid()) return;
         write_file(ready_ + L".stop", "");
@@ -103,6 +98,7 @@ public:
 private:
     std::wstring ready_;
     ScopedHandle process_;
+    DWORD id_ = 0;
 };
 
 void register_server(bool per_user, const wchar_t* clsid, const std::wstring& dll) {
@@ -131,8 +127,7 @@ void remove_places(const Places& p) {
 void prepare_files(const Scenario& s, const Places& p) {
     remove_places(p);
     make_folders(p.program);
-    if (!CopyFileW((p.kit_e2e + L"\\..\\programma\\AggiornaArchivio.exe").c_str(),
-                   (p.program + L"\\AggiornaArchivio.exe").c_str(), FALSE)) {
+    if (!copy_file(p.kit_e2e + L"\\..\\programma\\AggiornaArchivio.exe", p.program + L"\\AggiornaArchivio.exe")) {
         throw std::runtime_error("cannot copy the program into " + to_utf8(p.program));
     }
     if (s.estr_beside) write_file(p.program + L"\\Estr.bin", kNuovoEstr);
@@ -142,7 +137,7 @@ void prepare_files(const Scenario& s, const Places& p) {
     if (s.leftover_estr_bi) write_file(s.folder4 + L"\\Estr.bi_", kVecchioEstrBi4);
     if (s.dati != Dati::missing) {
         const std::wstring dati = p.kit_e2e + (s.dati == Dati::invalid ? L"\\dati\\non_valido.lib" : L"\\dati\\valido.lib");
-        if (!CopyFileW(dati.c_str(), (s.folder4 + L"\\Dati.lib").c_str(), FALSE)) {
+        if (!copy_file(dati, s.folder4 + L"\\Dati.lib")) {
             throw std::runtime_error("cannot copy " + to_utf8(dati));
         }
         if (s.dati == Dati::hidden) SetFileAttributesW((s.folder4 + L"\\Dati.lib").c_str(), FILE_ATTRIBUTE_HIDDEN);
@@ -155,16 +150,11 @@ void prepare_files(const Scenario& s, const Places& p) {
     }
 }
 
-// The hosts' keys, the COM registrations and the servers' settings as the scenario has them.
+// The hosts' keys, the COM registrations and the servers' settings as the scenario has them, on a
+// registry the journal has just put back as it was (where none of them is).
 void prepare_registry(const Scenario& s, const Places& p) {
-    delete_key(HKEY_LOCAL_MACHINE, kQuibex, kHostView);
-    delete_key(HKEY_LOCAL_MACHINE, kAppPath, kHostView);
     if (s.install_path) set_string(HKEY_LOCAL_MACHINE, kQuintrel4, L"InstallPath", *s.install_path, kHostView);
     if (s.app_path) set_string(HKEY_LOCAL_MACHINE, kAppPath, L"", *s.app_path, kHostView);
-    for (const wchar_t* clsid : {kClsidAggiornamento, kClsidCifratore, kClsidDecodificatore}) {
-        delete_key(HKEY_LOCAL_MACHINE, std::wstring(kClasses) + clsid);
-        delete_key(HKEY_CURRENT_USER, std::wstring(kClasses) + clsid);
-    }
     // A program that is not elevated may use per-user registrations; an elevated one ignores
     // them, as Windows does for every elevated process.
     const bool per_user = s.launch == Launch::standard_user;
@@ -182,7 +172,6 @@ void prepare_registry(const Scenario& s, const Places& p) {
                 break;
         }
     }
-    delete_key(HKEY_LOCAL_MACHINE, kSettings);
     set_string(HKEY_LOCAL_MACHINE, kSettings, L"ComLog", p.test + L"\\com.log");
     if (!s.completa_hresult.empty()) set_string(HKEY_LOCAL_MACHINE, kSettings, L"CompletaHresult", s.completa_hresult);
     for (const std::wstring& program : s.run_as_admin) set_string(HKEY_CURRENT_USER, kLayers, program, L"~ RUNASADMIN");
@@ -195,7 +184,7 @@ std::unique_ptr<HeldFile> hold(const Scenario& s, const Places& p) {
         // The host's own program holds it: a program file in the host's folder.
         const std::wstring folder = s.held.substr(0, s.held.find_last_of(L'\\'));
         const std::wstring host = folder + L"\\quintrel_in_esecuzione.exe";
-        if (!CopyFileW(holder.c_str(), host.c_str(), FALSE)) throw std::runtime_error("cannot place the host's holder");
+        if (!copy_file(holder, host)) throw std::runtime_error("cannot place the host's holder");
         holder = host;
     }
     return std::make_unique<HeldFile>(holder, s.holder == Holder::writer ? L"write" : L"hold", s.held,
@@ -314,6 +303,16 @@ Outcome run_scenario(Scenario s, const Options& o) {
         outcome.reason = s.windows_only;
         return done(Outcome::not_run);
     }
+    if (s.launch == Launch::behind_a_window && !o.check_foreground) {
+        outcome.reason = "the runner's desktop is not the one that takes input: which window is in front cannot be "
+                         "checked here";
+        return done(Outcome::not_run);
+    }
+    // Past its bound every process of the scenario is ended, which ends each of its waits.
+    struct Bound {
+        explicit Bound(DWORD ms) { set_scenario_deadline(GetTickCount64() + ms); }
+        ~Bound() { set_scenario_deadline(0); }
+    } bound(o.scenario_bound_ms);
     try {
         prepare_files(s, o.places);
         prepare_registry(s, o.places);
@@ -322,6 +321,7 @@ Outcome run_scenario(Scenario s, const Options& o) {
         // steps, which may write files.
         const auto laid_out = tree(o.places);
         auto held = hold(s, o.places);
+        if (held) s.holder_process = held->id();
         if (s.before) s.before(s, o.places);
         auto before = tree(o.places);
         for (auto& [path, bytes] : before) {
@@ -367,37 +367,13 @@ Outcome run_scenario(Scenario s, const Options& o) {
     } catch (const std::exception& e) {
         outcome.problems.insert(outcome.problems.begin(), e.what());
     }
+    if (scenario_deadline_passed()) {
+        outcome.problems.insert(outcome.problems.begin(), "ran past its bound of " +
+                                                              std::to_string(o.scenario_bound_ms / 1000) +
+                                                              " s: every process it started was ended");
+    }
     remove_places(o.places);
     return done(outcome.problems.empty() ? Outcome::passed : Outcome::failed);
-}
-
-struct MachineState::Saved {
-    std::vector<std::unique_ptr<SavedKey>> keys;
-    std::vector<SavedValue> values;
-};
-
-MachineState::MachineState(const std::vector<Scenario>& scenarios) : saved_(new Saved) {
-    saved_->keys.push_back(std::make_unique<SavedKey>(HKEY_LOCAL_MACHINE, kQuibex, kHostView));
-    saved_->keys.push_back(std::make_unique<SavedKey>(HKEY_LOCAL_MACHINE, kAppPath, kHostView));
-    saved_->keys.push_back(std::make_unique<SavedKey>(HKEY_LOCAL_MACHINE, kSettings, 0));
-    for (const wchar_t* clsid : {kClsidAggiornamento, kClsidCifratore, kClsidDecodificatore}) {
-        for (const HKEY root : {HKEY_LOCAL_MACHINE, HKEY_CURRENT_USER}) {
-            saved_->keys.push_back(std::make_unique<SavedKey>(root, std::wstring(kClasses) + clsid, 0));
-        }
-    }
-    for (const Scenario& s : scenarios) {
-        for (const std::wstring& program : s.run_as_admin) saved_->values.emplace_back(HKEY_CURRENT_USER, kLayers, program);
-    }
-}
-
-MachineState::~MachineState() {
-    restore();
-    delete saved_;
-}
-
-void MachineState::restore() {
-    for (const auto& key : saved_->keys) key->restore();
-    for (const SavedValue& value : saved_->values) value.restore();
 }
 
 }  // namespace kit

@@ -1,10 +1,11 @@
 // One scenario from start to end: the machine prepared, the program started, its boxes read and
-// answered, the files and the COM log checked, the machine put back.
+// answered, the files and the COM log checked.
 #pragma once
 
 #include <string>
 #include <vector>
 
+#include "platform/windows/win.h"
 #include "scenarios.h"
 
 namespace kit {
@@ -15,6 +16,7 @@ struct Options {
     std::wstring pictures;      // a folder for a picture of each box; empty: none
     bool verbose = false;
     bool check_foreground = true;  // false where the runner's desktop takes no input
+    DWORD scenario_bound_ms = 120000;
 };
 
 struct Outcome {
@@ -24,20 +26,8 @@ struct Outcome {
     double seconds = 0;
 };
 
+// Runs one scenario within `options.scenario_bound_ms`, on a registry put back as the journal has
+// it; removes the files it laid out. Its registry keys are left for the journal to put back.
 Outcome run_scenario(Scenario scenario, const Options& options);
-
-// The registry keys and values every scenario may change, saved once and restored at the end.
-class MachineState {
-public:
-    explicit MachineState(const std::vector<Scenario>& scenarios);
-    ~MachineState();
-    MachineState(const MachineState&) = delete;
-    MachineState& operator=(const MachineState&) = delete;
-    void restore();
-
-private:
-    struct Saved;
-    Saved* saved_;
-};
 
 }  // namespace kit

@@ -322,19 +322,22 @@ std::vector<Scenario> all_scenarios(const Places& p) {
          .folder30 = q30_pf, .calls = {CREA_AGG, RILASCIA_AGG}, .run_as_admin = {in(q30_pf, L"quintrel.exe")},
          .launch = Launch::standard_user, .windows_only = kNoVirtualization});
     add({.name = "primo_box_davanti",
-         .what = "started while a window of another program is in front: the first box comes to the foreground",
+         .what = "started by the program whose window is in front (the runner's own window, as a browser's is when "
+                 "a download is opened): the first box comes in front of that window, which Windows allows only to a "
+                 "box that asks for the foreground (MB_SETFOREGROUND) in a program the foreground program started",
          .boxes = {conferma(CONFERMA_30, Answer::cancel)}, .app_path = std30, .calls = {CREA_AGG, RILASCIA_AGG},
          .launch = Launch::behind_a_window,
          .windows_only = "without a window manager Wine gives the foreground to any window that asks: only "
                          "Windows' foreground rules show it"});
     add({.name = "permessi_conservati",
-         .what = "only 3.0 whose Estr.bin grants Everyone write access itself: the new archive keeps that entry",
+         .what = "only 3.0 whose Estr.bin grants Everyone write access itself: the new archive keeps that entry, "
+                 "inherits its folder's entries as the old one did, and the Users can still read it",
          .boxes = {conferma(CONFERMA_30, Answer::ok), informazione(RIUSCITO)}, .app_path = std30,
          .written = v30_scritti, .calls = {CREA_AGG, RILASCIA_AGG},
          .windows_only = "Wine keeps no DACL that a program sets on a file"});
     add({.name = "tenuto_da_altro_programma",
-         .what = "only 3.0, its Estr.bin held by a program outside the host's folder: the Restart Manager names "
-                 "it, and the message asks to close it",
+         .what = "only 3.0, its Estr.bin held by a program outside the host's folder: the message names it as the "
+                 "Restart Manager's own entry for that process names it, and asks to close it",
          .boxes = {conferma(CONFERMA_30, Answer::ok)}, .app_path = std30, .holder = Holder::other_program,
          .held = in(q30, L"Estr.bin"), .calls = {CREA_AGG},
          .windows_only = "Wine's Restart Manager names nobody"});
@@ -350,10 +353,10 @@ std::vector<Scenario> all_scenarios(const Places& p) {
          .windows_only = "Wine reaches no \\\\server\\share path (tests/windows/network_drive.sh shows a network "
                          "drive under Wine)"});
     add({.name = "altro_account",
-         .what = "started with another administrator's password: the VirtualStore and the Desktop are those of the "
-                 "user at the desktop",
-         .windows_only = "needs a second administrator account whose password a person types at the UAC prompt: "
-                         "the README's manual check on Windows",
+         .what = "started by a standard user with an administrator's password: the VirtualStore and the Desktop "
+                 "are those of the user at the desktop",
+         .windows_only = "needs a standard user at the desktop and an administrator's password that a person types "
+                         "at the UAC prompt: the README's manual check on Windows",
          .by_hand = true});
     return all;
 }

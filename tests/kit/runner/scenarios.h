@@ -87,6 +87,8 @@ struct Scenario {
     // (each returned text a failure). Optional.
     std::function<void(Scenario&, const Places&)> before;
     std::function<std::vector<std::string>(const Scenario&, const Places&)> after;
+    // Set by the runner while the scenario runs: the process id of the holder it started.
+    unsigned long holder_process = 0;
 };
 
 // Distinct, recognisable contents of distinct lengths, with every byte value in them.

@@ -1,110 +1,41 @@
-// Registry trees saved and restored with the advapi32 calls, files through the wide-character calls.
+// Registry values through the advapi32 calls, files and folders through the wide-character calls.
 #include "system_state.h"
 
 #include <algorithm>
-#include <tuple>
 
 namespace kit {
 
-struct SavedKey::Node {
-    std::vector<std::tuple<std::wstring, DWORD, std::vector<BYTE>>> values;
-    std::map<std::wstring, Node> keys;
-};
-
 namespace {
 
-bool read_into(HKEY key, SavedKey::Node& node) {
-    DWORD subkeys = 0, max_subkey = 0, values = 0, max_name = 0, max_data = 0;
-    if (RegQueryInfoKeyW(key, nullptr, nullptr, nullptr, &subkeys, &max_subkey, nullptr, &values, &max_name,
-                         &max_data, nullptr, nullptr) != ERROR_SUCCESS) {
-        return false;
-    }
-    for (DWORD i = 0; i < values; ++i) {
-        std::wstring name(max_name + 1, L'\0');
-        std::vector<BYTE> data(max_data + 2);
-        DWORD name_length = max_name + 1, size = static_cast<DWORD>(data.size()), type = 0;
-        if (RegEnumValueW(key, i, name.data(), &name_length, nullptr, &type, data.data(), &size) != ERROR_SUCCESS) {
-            continue;
+// A path in its final form (links and short names resolved) where it exists, else as given in full.
+std::wstring final_path(const std::wstring& path) {
+    wchar_t full[MAX_PATH * 2] = {};
+    const DWORD length = GetFullPathNameW(path.c_str(), MAX_PATH * 2, full, nullptr);
+    std::wstring result = length > 0 && length < MAX_PATH * 2 ? std::wstring(full, length) : path;
+    const HANDLE handle = CreateFileW(result.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                      nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (handle != INVALID_HANDLE_VALUE) {
+        wchar_t resolved[MAX_PATH * 2] = {};
+        const DWORD got = GetFinalPathNameByHandleW(handle, resolved, MAX_PATH * 2, FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+        CloseHandle(handle);
+        if (got > 0 && got < MAX_PATH * 2) {
+            result.assign(resolved, got);
+            if (result.starts_with(L"\\\\?\\UNC\\")) result = L"\\" + result.substr(7);
+            else if (result.starts_with(L"\\\\?\\")) result = result.substr(4);
         }
-        name.resize(name_length);
-        data.resize(size);
-        node.values.emplace_back(name, type, data);
     }
-    for (DWORD i = 0; i < subkeys; ++i) {
-        std::wstring name(max_subkey + 1, L'\0');
-        DWORD length = max_subkey + 1;
-        if (RegEnumKeyExW(key, i, name.data(), &length, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) continue;
-        name.resize(length);
-        HKEY child = nullptr;
-        if (RegOpenKeyExW(key, name.c_str(), 0, KEY_READ, &child) != ERROR_SUCCESS) continue;
-        read_into(child, node.keys[name]);
-        RegCloseKey(child);
-    }
-    return true;
+    while (result.size() > 3 && result.back() == L'\\') result.pop_back();
+    return result;
 }
 
-void write_tree(HKEY key, const SavedKey::Node& node) {
-    for (const auto& [name, type, data] : node.values) {
-        RegSetValueExW(key, name.empty() ? nullptr : name.c_str(), 0, type, data.data(),
-                       static_cast<DWORD>(data.size()));
-    }
-    for (const auto& [name, child_node] : node.keys) {
-        HKEY child = nullptr;
-        if (RegCreateKeyExW(key, name.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &child, nullptr) ==
-            ERROR_SUCCESS) {
-            write_tree(child, child_node);
-            RegCloseKey(child);
-        }
-    }
+// Removes what `path` names without entering it: a link, a file or an empty folder.
+void remove_entry(const std::wstring& path, DWORD attributes) {
+    SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+    if (attributes & FILE_ATTRIBUTE_DIRECTORY) RemoveDirectoryW(path.c_str());
+    else DeleteFileW(path.c_str());
 }
 
 }  // namespace
-
-SavedKey::SavedKey(HKEY root, std::wstring path, REGSAM view) : root_(root), path_(std::move(path)), view_(view) {
-    HKEY key = nullptr;
-    if (RegOpenKeyExW(root_, path_.c_str(), 0, KEY_READ | view_, &key) != ERROR_SUCCESS) return;
-    saved_ = std::make_unique<Node>();
-    if (!read_into(key, *saved_)) saved_.reset();
-    RegCloseKey(key);
-}
-
-SavedKey::~SavedKey() = default;
-
-void SavedKey::restore() const {
-    delete_key(root_, path_, view_);
-    if (!saved_) return;
-    HKEY key = nullptr;
-    if (RegCreateKeyExW(root_, path_.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS | view_, nullptr, &key, nullptr) !=
-        ERROR_SUCCESS) {
-        return;
-    }
-    write_tree(key, *saved_);
-    RegCloseKey(key);
-}
-
-SavedValue::SavedValue(HKEY root, std::wstring path, std::wstring name)
-    : root_(root), path_(std::move(path)), name_(std::move(name)) {
-    DWORD type = 0, size = 0;
-    if (RegGetValueW(root_, path_.c_str(), name_.c_str(), RRF_RT_ANY | RRF_NOEXPAND, &type, nullptr, &size) !=
-        ERROR_SUCCESS) {
-        return;
-    }
-    std::vector<BYTE> data(size);
-    if (RegGetValueW(root_, path_.c_str(), name_.c_str(), RRF_RT_ANY | RRF_NOEXPAND, &type, data.data(), &size) ==
-        ERROR_SUCCESS) {
-        data.resize(size);
-        saved_.emplace(type, std::move(data));
-    }
-}
-
-void SavedValue::restore() const {
-    if (!saved_) {
-        RegDeleteKeyValueW(root_, path_.c_str(), name_.c_str());
-        return;
-    }
-    RegSetKeyValueW(root_, path_.c_str(), name_.c_str(), saved_->first, saved_->second.data(),
-                    static_cast<DWORD>(saved_->second.size()));
-}
 
 bool set_string(HKEY root, const std::wstring& path, const std::wstring& name, const std::wstring& value,
                 REGSAM view) {
@@ -164,7 +95,14 @@ std::optional<Bytes> read_file(const std::wstring& path) {
     return bytes;
 }
 
-void remove_tree(const std::wstring& folder) {
+bool remove_tree(const std::wstring& folder) {
+    const DWORD attributes = GetFileAttributesW(folder.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES) return true;
+    if (lies_in(kit_folder(), folder)) return false;
+    if ((attributes & FILE_ATTRIBUTE_DIRECTORY) == 0 || (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
+        remove_entry(folder, attributes);
+        return GetFileAttributesW(folder.c_str()) == INVALID_FILE_ATTRIBUTES;
+    }
     WIN32_FIND_DATAW found;
     HANDLE search = FindFirstFileW((folder + L"\\*").c_str(), &found);
     if (search != INVALID_HANDLE_VALUE) {
@@ -172,17 +110,39 @@ void remove_tree(const std::wstring& folder) {
             const std::wstring name = found.cFileName;
             if (name == L"." || name == L"..") continue;
             const std::wstring path = folder + L"\\" + name;
-            SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
-            if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+            const bool link = (found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+            if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0 && !link) {
                 remove_tree(path);
             } else {
-                DeleteFileW(path.c_str());
+                remove_entry(path, found.dwFileAttributes);
             }
         } while (FindNextFileW(search, &found));
         FindClose(search);
     }
-    SetFileAttributesW(folder.c_str(), FILE_ATTRIBUTE_NORMAL);
-    RemoveDirectoryW(folder.c_str());
+    remove_entry(folder, attributes);
+    return GetFileAttributesW(folder.c_str()) == INVALID_FILE_ATTRIBUTES;
+}
+
+bool copy_file(const std::wstring& from, const std::wstring& to) {
+    if (!CopyFileW(from.c_str(), to.c_str(), FALSE)) return false;
+    DeleteFileW((to + L":Zone.Identifier").c_str());
+    return true;
+}
+
+std::wstring kit_folder() {
+    wchar_t self[MAX_PATH * 2] = {};
+    const DWORD length = GetModuleFileNameW(nullptr, self, MAX_PATH * 2);
+    std::wstring runner(self, length);
+    runner = runner.substr(0, runner.find_last_of(L'\\'));  // e2e
+    return runner.substr(0, runner.find_last_of(L'\\'));
+}
+
+bool lies_in(const std::wstring& inner, const std::wstring& outer) {
+    const std::wstring a = final_path(inner), b = final_path(outer);
+    if (a.size() < b.size()) return false;
+    const bool prefix = CompareStringOrdinal(a.c_str(), static_cast<int>(b.size()), b.c_str(), static_cast<int>(b.size()),
+                                             TRUE) == CSTR_EQUAL;
+    return prefix && (a.size() == b.size() || a[b.size()] == L'\\' || b.back() == L'\\');
 }
 
 bool same_path(const std::wstring& a, const std::wstring& b) {

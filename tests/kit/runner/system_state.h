@@ -1,9 +1,8 @@
-// What a scenario changes on the machine, and how it is put back: registry keys and values saved
-// before and restored after, files and folders written, read and removed.
+// What a scenario writes on the machine and reads back: registry values, files and folders, and
+// their removal (never through a link, never the kit's own folder).
 #pragma once
 
 #include <map>
-#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -13,36 +12,6 @@
 
 namespace kit {
 
-// A registry key with all that lies below it, as it was when saved; restore() puts it back
-// exactly (or removes it, when it did not exist). `view` is 0 or KEY_WOW64_32KEY / _64KEY.
-class SavedKey {
-public:
-    SavedKey(HKEY root, std::wstring path, REGSAM view);
-    ~SavedKey();
-    SavedKey(const SavedKey&) = delete;
-    SavedKey& operator=(const SavedKey&) = delete;
-    void restore() const;
-    struct Node;  // a key's values and subkeys
-
-private:
-    HKEY root_;
-    std::wstring path_;
-    REGSAM view_;
-    std::unique_ptr<Node> saved_;  // null: the key did not exist
-};
-
-// One registry value as it was; restore() puts it back or removes it.
-class SavedValue {
-public:
-    SavedValue(HKEY root, std::wstring path, std::wstring name);
-    void restore() const;
-
-private:
-    HKEY root_;
-    std::wstring path_, name_;
-    std::optional<std::pair<DWORD, std::vector<BYTE>>> saved_;
-};
-
 bool set_string(HKEY root, const std::wstring& path, const std::wstring& name, const std::wstring& value,
                 REGSAM view = 0);
 void delete_key(HKEY root, const std::wstring& path, REGSAM view = 0);
@@ -50,8 +19,18 @@ void delete_key(HKEY root, const std::wstring& path, REGSAM view = 0);
 bool make_folders(const std::wstring& folder);
 bool write_file(const std::wstring& path, const Bytes& bytes);
 std::optional<Bytes> read_file(const std::wstring& path);
-// Removes a folder with all it holds (read-only, hidden and system files included).
-void remove_tree(const std::wstring& folder);
+// Copies a file of the kit into place, without the mark a downloaded zip gives its files
+// (the Zone.Identifier stream): the shell would ask before starting a marked program.
+bool copy_file(const std::wstring& from, const std::wstring& to);
+// Removes a folder with all it holds (read-only, hidden and system files included). A link inside
+// it (a junction, a symbolic link) is removed itself, never what it points to; so is `folder`
+// when it is one. The kit's own folder, and a folder that holds it, are never removed. True when
+// the folder is gone (or never was).
+bool remove_tree(const std::wstring& folder);
+// The kit's folder: the one that holds the runner's folder (e2e).
+std::wstring kit_folder();
+// Whether `inner` is `outer` or lies below it (full paths, compared without regard to case).
+bool lies_in(const std::wstring& inner, const std::wstring& outer);
 // Every file below `folder`: full path -> content (kUnreadable for a file held from reading).
 // Paths in `except` (folders) are left out.
 inline const Bytes kUnreadable = "<unreadable>";

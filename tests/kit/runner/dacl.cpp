@@ -1,0 +1,112 @@
+// The DACL of a file through GetNamedSecurityInfoW and SetEntriesInAclW, its entries walked one
+// by one.
+#include "dacl.h"
+
+#include <algorithm>
+#include <stdexcept>
+
+#include "platform/windows/text.h"
+
+namespace kit {
+namespace {
+
+using aggiorna::windows::to_utf8;
+
+// Everyone may read and write the file itself.
+constexpr DWORD kGranted = FILE_GENERIC_READ | FILE_GENERIC_WRITE;
+
+std::vector<BYTE> well_known(WELL_KNOWN_SID_TYPE type) {
+    std::vector<BYTE> sid(SECURITY_MAX_SID_SIZE);
+    DWORD size = static_cast<DWORD>(sid.size());
+    if (!CreateWellKnownSid(type, nullptr, sid.data(), &size)) return {};
+    sid.resize(size);
+    return sid;
+}
+
+}  // namespace
+
+std::optional<std::vector<AceFacts>> dacl_entries(const std::wstring& file) {
+    PACL dacl = nullptr;
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    if (GetNamedSecurityInfoW(file.c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr, &dacl, nullptr,
+                              &descriptor) != ERROR_SUCCESS) {
+        return std::nullopt;
+    }
+    std::vector<AceFacts> entries;
+    for (DWORD i = 0; dacl != nullptr && i < dacl->AceCount; ++i) {
+        ACE_HEADER* header = nullptr;
+        if (!GetAce(dacl, i, reinterpret_cast<void**>(&header))) continue;
+        AceFacts ace{header->AceType, header->AceFlags, 0, {}};
+        if (header->AceType == ACCESS_ALLOWED_ACE_TYPE || header->AceType == ACCESS_DENIED_ACE_TYPE) {
+            // The two kinds share one layout: header, mask, SID.
+            auto* allowed = reinterpret_cast<ACCESS_ALLOWED_ACE*>(header);
+            ace.mask = allowed->Mask;
+            const PSID sid = &allowed->SidStart;
+            ace.sid.assign(static_cast<BYTE*>(sid), static_cast<BYTE*>(sid) + GetLengthSid(sid));
+        }
+        entries.push_back(std::move(ace));
+    }
+    LocalFree(descriptor);
+    return entries;
+}
+
+void grant_everyone(const std::wstring& file) {
+    PACL old = nullptr;
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    if (GetNamedSecurityInfoW(file.c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr, &old, nullptr,
+                              &descriptor) != ERROR_SUCCESS) {
+        throw std::runtime_error("cannot read the DACL of " + to_utf8(file));
+    }
+    std::vector<BYTE> everyone = well_known(WinWorldSid);
+    EXPLICIT_ACCESSW access = {};
+    access.grfAccessPermissions = kGranted;
+    access.grfAccessMode = GRANT_ACCESS;
+    access.grfInheritance = NO_INHERITANCE;
+    access.Trustee.TrusteeForm = TRUSTEE_IS_SID;
+    access.Trustee.TrusteeType = TRUSTEE_IS_WELL_KNOWN_GROUP;
+    access.Trustee.ptstrName = reinterpret_cast<LPWSTR>(everyone.data());
+    PACL added = nullptr;
+    const DWORD made = SetEntriesInAclW(1, &access, old, &added);
+    LocalFree(descriptor);
+    if (made != ERROR_SUCCESS ||
+        SetNamedSecurityInfoW(const_cast<LPWSTR>(file.c_str()), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr,
+                              nullptr, added, nullptr) != ERROR_SUCCESS) {
+        LocalFree(added);
+        throw std::runtime_error("cannot grant Everyone access to " + to_utf8(file));
+    }
+    LocalFree(added);
+}
+
+bool grants_everyone(const std::vector<AceFacts>& entries) {
+    const std::vector<BYTE> everyone = well_known(WinWorldSid);
+    return std::any_of(entries.begin(), entries.end(), [&](const AceFacts& ace) {
+        return ace.type == ACCESS_ALLOWED_ACE_TYPE && (ace.flags & INHERITED_ACE) == 0 && ace.sid == everyone &&
+               (ace.mask & kGranted) == kGranted;
+    });
+}
+
+std::vector<AceFacts> inherited(const std::vector<AceFacts>& entries) {
+    std::vector<AceFacts> found;
+    std::copy_if(entries.begin(), entries.end(), std::back_inserter(found),
+                 [](const AceFacts& ace) { return (ace.flags & INHERITED_ACE) != 0; });
+    return found;
+}
+
+bool users_can_read(const std::vector<AceFacts>& entries) {
+    const std::vector<BYTE> users = well_known(WinBuiltinUsersSid);
+    const std::vector<BYTE> authenticated = well_known(WinAuthenticatedUserSid);
+    const auto theirs = [&](const AceFacts& ace) {
+        return (ace.sid == users || ace.sid == authenticated) && (ace.flags & INHERIT_ONLY_ACE) == 0;
+    };
+    // GENERIC_READ does not appear in a file's own entries once Windows has mapped them.
+    const auto reads = [](const AceFacts& ace) { return (ace.mask & (FILE_READ_DATA | GENERIC_READ | GENERIC_ALL)) != 0; };
+    const bool denied = std::any_of(entries.begin(), entries.end(), [&](const AceFacts& ace) {
+        return ace.type == ACCESS_DENIED_ACE_TYPE && theirs(ace) && reads(ace);
+    });
+    const bool allowed = std::any_of(entries.begin(), entries.end(), [&](const AceFacts& ace) {
+        return ace.type == ACCESS_ALLOWED_ACE_TYPE && theirs(ace) && reads(ace);
+    });
+    return allowed && !denied;
+}
+
+}  // namespace kit
