@@ -639,25 +639,31 @@ TEST_F(WineRegistryTest, RandomFilesReadAsTheirPlainReading) {
 
 // The same with notes too small for the files: the deepest keys left out, subtrees read for the
 // lookups that reach below them, keys with more sections than a subtree keeps read through. What
-// each lookup finds is the same.
-TEST_F(WineRegistryTest, RandomFilesReadTheSameWithNotesTooSmall) {
+// each lookup finds is the same. One test for each bound of the notes (0: as many as the file has
+// sections), on the same files and lookups, so that they can run side by side.
+class RandomFilesWithNotes : public WineRegistryTest, public ::testing::WithParamInterface<std::size_t> {};
+
+TEST_P(RandomFilesWithNotes, ReadTheSame) {
     std::mt19937 rng(20261211);
     for (int round = 0; round < 12; ++round) {
         const bool win64 = round % 3 != 2;
         const ModelFile file = random_file(rng, win64 ? kWin64Head : kWin32Head, 40 + round * 10);
         write("system.reg", file.text);
         const auto lookups = lookups_of(file, rng, 30);
-        for (const std::size_t bound : {std::size_t{1}, std::size_t{3}, std::size_t{12}, file.sections.size()}) {
-            WineRegistry reg(prefix_, bound);
-            for (const auto& path : lookups) {
-                std::string where;
-                for (int c : path) where += components()[c].named + "\\";
-                SCOPED_TRACE("round " + std::to_string(round) + ", notes of " + std::to_string(bound) + ": " + where);
-                ASSERT_EQ(reader_lookup(reg, path), model_lookup(file, path, win64));
-            }
+        const std::size_t bound = GetParam() == 0 ? file.sections.size() : GetParam();
+        WineRegistry reg(prefix_, bound);
+        for (const auto& path : lookups) {
+            std::string where;
+            for (int c : path) where += components()[c].named + "\\";
+            SCOPED_TRACE("round " + std::to_string(round) + ", notes of " + std::to_string(bound) + ": " + where);
+            ASSERT_EQ(reader_lookup(reg, path), model_lookup(file, path, win64));
         }
     }
 }
+
+INSTANTIATE_TEST_SUITE_P(Notes, RandomFilesWithNotes, ::testing::Values(1, 3, 12, 0),
+                         [](const auto& info) { return info.param == 0 ? std::string("AllSections")
+                                                                         : "Of" + std::to_string(info.param); });
 
 TEST_F(WineRegistryTest, ChangedFileIsIndexedAgain) {
     write_system("\n[Software\\\\A\\\\B\\\\C\\\\D] 1\n\"v\"=\"1\"\n");
