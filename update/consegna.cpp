@@ -73,8 +73,6 @@ Consegna ControllaConsegna(FileSystem& files, Diario& diario, const std::string&
             diario.Riga("delivered " + nome + ": " + (fatti->regular ? "empty" : "not a plain file"));
             esito.danneggiati.push_back(nome);
         } else {
-            diario.Riga("delivered " + nome + ": " + std::to_string(fatti->size) + " bytes, last written " +
-                        (fatti->modified.empty() ? "(unknown)" : fatti->modified));
             interi.push_back(nome);
         }
     }
