@@ -178,6 +178,7 @@ void prepare_registry(const Scenario& s, const Places& p) {
     }
     set_string(HKEY_LOCAL_MACHINE, kSettings, L"ComLog", p.test + L"\\com.log");
     if (!s.completa_hresult.empty()) set_string(HKEY_LOCAL_MACHINE, kSettings, L"CompletaHresult", s.completa_hresult);
+    if (s.component_holds_archive) set_string(HKEY_LOCAL_MACHINE, kSettings, L"TieneArchivio", L"1");
     for (const std::wstring& program : s.run_as_admin) set_string(HKEY_CURRENT_USER, kLayers, program, L"~ RUNASADMIN");
 }
 

@@ -213,9 +213,11 @@ std::vector<Scenario> all_scenarios(const Places& p) {
          .calls = {CREA_AGG, RILASCIA_AGG}});
     add({.name = "virtualstore_4",
          .what = "only 4 under Program Files with this user's virtual Estr.bin, run not virtualized: once the "
-                 "component has completed the update, the virtual Estr.bin is the real one",
+                 "component has completed the update, the virtual Estr.bin is the real one; the component keeps "
+                 "the archive open until it is released, so the run released it before reading it",
          .boxes = {conferma(CONFERMA_4, Answer::ok)}, .install_path = q4_pf, .folder4 = q4_pf,
          .virtual_copies = {{p.virtual_copy(in(q4_pf, L"Estr.bin")), kVecchioEstr30Virtuale}},
+         .component_holds_archive = true,
          .written = {{in(q4_pf, L"Estr.bi_"), kNuovoEstr}, {in(q4_pf, L"bl.bin"), kNuovoBl},
                      // The test component leaves the real archive as it was: the virtual one follows it.
                      {p.virtual_copy(in(q4_pf, L"Estr.bin")), kVecchioEstr4}},

@@ -77,6 +77,8 @@ struct Scenario {
     std::wstring held;
     std::map<std::wstring, Bytes> virtual_copies;  // the user's virtual copies before the run
     std::wstring completa_hresult;                 // hexadecimal; empty: S_OK
+    // The update component keeps the host's Estr.bin open, sharing nothing, until it is released.
+    bool component_holds_archive = false;
     std::map<std::wstring, Bytes> written;         // path -> content expected after the run
     // Where the run's log must say its copies were written ("written to"), each path once: the
     // paths of `written` when empty (a row that reaches its host through a share names the share's
