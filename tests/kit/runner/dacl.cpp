@@ -84,30 +84,9 @@ std::optional<std::vector<AceFacts>> dacl_entries(const std::wstring& file) {
 }
 
 void grant_everyone(const std::wstring& file) {
-    PACL old = nullptr;
-    PSECURITY_DESCRIPTOR descriptor = nullptr;
-    if (GetNamedSecurityInfoW(file.c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr, &old, nullptr,
-                              &descriptor) != ERROR_SUCCESS) {
-        throw std::runtime_error("cannot read the DACL of " + to_utf8(file));
-    }
     std::vector<BYTE> everyone = well_known(WinWorldSid);
-    EXPLICIT_ACCESSW access = {};
-    access.grfAccessPermissions = kGranted;
-    access.grfAccessMode = GRANT_ACCESS;
-    access.grfInheritance = NO_INHERITANCE;
-    access.Trustee.TrusteeForm = TRUSTEE_IS_SID;
-    access.Trustee.TrusteeType = TRUSTEE_IS_WELL_KNOWN_GROUP;
-    access.Trustee.ptstrName = reinterpret_cast<LPWSTR>(everyone.data());
-    PACL added = nullptr;
-    const DWORD made = SetEntriesInAclW(1, &access, old, &added);
-    LocalFree(descriptor);
-    if (made != ERROR_SUCCESS ||
-        SetNamedSecurityInfoW(const_cast<LPWSTR>(file.c_str()), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr,
-                              nullptr, added, nullptr) != ERROR_SUCCESS) {
-        LocalFree(added);
-        throw std::runtime_error("cannot grant Everyone access to " + to_utf8(file));
-    }
-    LocalFree(added);
+    std::vector<EXPLICIT_ACCESSW> entries = {entry(everyone, kGranted, NO_INHERITANCE)};
+    set_entries(file, entries, true);
 }
 
 void grant_users_modify(const std::wstring& folder) {
