@@ -89,7 +89,7 @@ user_logs() {
 # The folder holds the user's logs as they were, and nothing else.
 user_logs_kept() {
   ( cd "$logs" 2>/dev/null && md5sum AggiornaArchivio-* 2>/dev/null ) | cmp -s - "$out/user-logs.md5" &&
-    [ "$(ls -A "$logs" | wc -l)" = "$(wc -l <"$out/user-logs.md5")" ]
+    [ "$(find "$logs" -mindepth 1 -maxdepth 1 | wc -l)" = "$(wc -l <"$out/user-logs.md5")" ]
 }
 
 # The whole kit has just run in this prefix, where there was no such folder.
@@ -185,7 +185,7 @@ query "$layers" /v 'C:\altro\vecchio.exe' | grep -qF '~ WINXPSP3' || problems+=(
 ! query "$layers" | grep -qiF 'nuovo.exe' || problems+=("the compatibility setting added by the run is still there")
 [ ! -e "$drive/AggiornaKit" ] || problems+=("C:\\AggiornaKit (made by the run) is still there")
 [ ! -e "$drive/ProgramData/AggiornaKit" ] || problems+=("the journal's folder is still there")
-user_logs_kept || problems+=("the user's run logs are not as they were: $(ls -A "$logs" 2>&1 | tr '\n' ' ')")
+user_logs_kept || problems+=("the user's run logs are not as they were: $(find "$logs" -mindepth 1 -maxdepth 1 -printf '%f ' 2>&1)")
 report "a kit ended halfway is put back by the next start" after_kill "$started"
 rm -rf "$logs"
 wine reg delete "$layers" /v 'C:\altro\vecchio.exe' /f >/dev/null 2>&1
@@ -214,7 +214,7 @@ wine 'C:\checks\e2e\e2e_runner.exe' solo_30_ok </dev/null >"$out/logs.raw" 2>&1
 code=$?
 tr -d '\r' <"$out/logs.raw" >"$out/logs"
 [ "$code" = 0 ] && has logs "ok   solo_30_ok" || problems+=("the scenario did not pass (status $code)")
-user_logs_kept || problems+=("the user's run logs are not as they were: $(ls -A "$logs" 2>&1 | tr '\n' ' ')")
+user_logs_kept || problems+=("the user's run logs are not as they were: $(find "$logs" -mindepth 1 -maxdepth 1 -printf '%f ' 2>&1)")
 report "the program's run logs: none left where there were none, the user's 20 kept as they were" logs "$started"
 rm -rf "$logs"
 
