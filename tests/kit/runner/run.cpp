@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <memory>
 #include <set>
+#include <sstream>
 #include <stdexcept>
 
 #include "boxes.h"
@@ -275,8 +276,16 @@ std::vector<std::string> check_end(const Scenario& s, const Options& o, const Ru
                            to_utf8(o.places.run_logs));
         return problems;
     }
-    trace(o, "run log " + to_utf8(file));
-    const auto log = check_program_log(read_program_log(read_file(file).value_or("")), s, seen_by(s));
+    const std::string text = read_file(file).value_or("");
+    // With --verbose the log is shown whole: what support would read of this run.
+    std::string whole;
+    std::istringstream lines(text);
+    for (std::string line; std::getline(lines, line);) {
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        whole += "\n       " + line;
+    }
+    trace(o, "run log " + to_utf8(file) + ":" + whole);
+    const auto log = check_program_log(read_program_log(text), s, seen_by(s));
     problems.insert(problems.end(), log.begin(), log.end());
     return problems;
 }
