@@ -8,9 +8,13 @@
 #      their tables of cases (tests/kit/checks/runner_decisions_test.cpp);
 #   2. a kit ended halfway (its runner killed while a test program has changed the keys and made a
 #      folder) is put back by the next start, before anything else: the job ended that program,
-#      the key that existed keeps its values, the keys and folder made are gone;
+#      the key that existed keeps its values, the keys and folder made are gone, the user's folder
+#      of run logs holds the user's logs as they were and no other;
 #   3. a kit extracted into one of the folders it makes stops, and leaves its own folder alone;
-#   4. on a prefix holding an installation of the host (its key, the App Paths entry, the three
+#   4. the program's run logs: a kit run leaves no folder of them where there was none (the whole
+#      kit has just run in this prefix), and where the user has 20 of them, as many as the program
+#      keeps, a scenario's run leaves them all as they were and none of its own;
+#   5. on a prefix holding an installation of the host (its key, the App Paths entry, the three
 #      component classes) the kit changes nothing, names what it found and fails.
 # Usage: tests/kit/checks.sh KIT_FOLDER CHECK_PROGRAMS_FOLDER. Exit status 0 only when every check
 # passed; one line each ("ok   check: ..." or "FAIL check: ...").
@@ -71,6 +75,26 @@ processes_of() {
   done
 }
 
+# The user's folder of the program's run logs. user_logs N puts N logs of the user's own in it,
+# named as the program names them (with 20, as many as it keeps, its next run removes the oldest).
+logs="$drive/users/${USER:-$(id -un)}/AppData/Local/Aggiorna Archivio"
+user_logs() {
+  mkdir -p "$logs"
+  local i
+  for i in $(seq 1 "$1"); do
+    printf 'log %s of the user\r\n' "$i" >"$logs/$(printf 'AggiornaArchivio-200001%02d-000000-000-1%02d.log' "$i" "$i")"
+  done
+  ( cd "$logs" && md5sum AggiornaArchivio-* ) >"$out/user-logs.md5"
+}
+# The folder holds the user's logs as they were, and nothing else.
+user_logs_kept() {
+  ( cd "$logs" 2>/dev/null && md5sum AggiornaArchivio-* 2>/dev/null ) | cmp -s - "$out/user-logs.md5" &&
+    [ "$(find "$logs" -mindepth 1 -maxdepth 1 | wc -l)" = "$(wc -l <"$out/user-logs.md5")" ]
+}
+
+# The whole kit has just run in this prefix, where there was no such folder.
+left_by_the_kit=$([ -e "$logs" ] && echo yes)
+
 # --- 0. The verdict as a vendor reads it: the exit status and the closing line must agree. ---------
 problems=()
 while IFS='|' read -r code last expected; do
@@ -124,6 +148,7 @@ layers='HKCU\Software\Microsoft\Windows NT\CurrentVersion\AppCompatFlags\Layers'
 clsid='HKLM\Software\Classes\CLSID\{438870EE-520F-11D5-BDD5-004033A00C30}'
 # A compatibility setting of the user's own, in a key the kit journals and changes.
 wine reg add "$layers" /v 'C:\altro\vecchio.exe' /d '~ WINXPSP3' /f >/dev/null 2>&1
+user_logs 2
 programs_list prova_cambia.exe
 started=$SECONDS
 wine cmd /c 'C:\checks\run-tests.cmd' --no-scenarios --program-timeout 120 </dev/null >"$out/killed.raw" 2>&1 &
@@ -138,6 +163,9 @@ else
   [ -n "$runner" ] || problems+=("the runner's process cannot be found")
   # As Task Manager's End task or a power cut: the runner gets no chance to clean up.
   for pid in $runner; do kill -KILL "$pid"; done
+  # What a run of the program would have left: a log of its own, and the user's oldest removed.
+  printf 'a run of the kit\r\n' >"$logs/AggiornaArchivio-20990101-000000-000-99.log"
+  rm -f "$logs"/AggiornaArchivio-20000101-*
 fi
 wait "$kit_job" 2>/dev/null
 for _ in $(seq 1 50); do [ -z "$(processes_of 'prova_cambia.exe')" ] && break; sleep 0.1; done
@@ -157,7 +185,9 @@ query "$layers" /v 'C:\altro\vecchio.exe' | grep -qF '~ WINXPSP3' || problems+=(
 ! query "$layers" | grep -qiF 'nuovo.exe' || problems+=("the compatibility setting added by the run is still there")
 [ ! -e "$drive/AggiornaKit" ] || problems+=("C:\\AggiornaKit (made by the run) is still there")
 [ ! -e "$drive/ProgramData/AggiornaKit" ] || problems+=("the journal's folder is still there")
+user_logs_kept || problems+=("the user's run logs are not as they were: $(find "$logs" -mindepth 1 -maxdepth 1 -printf '%f ' 2>&1)")
 report "a kit ended halfway is put back by the next start" after_kill "$started"
+rm -rf "$logs"
 wine reg delete "$layers" /v 'C:\altro\vecchio.exe' /f >/dev/null 2>&1
 
 # --- 3. The kit never removes its own folder. ---------------------------------------------------------
@@ -175,7 +205,20 @@ has own_folder 'FAIL C:\AggiornaKit exists, and the kit did not make it' || prob
 report "a kit extracted into C:\AggiornaKit stops and keeps its folder" own_folder "$started"
 rm -rf "$drive/AggiornaKit"
 
-# --- 4. A machine where the host is installed is left as it is. --------------------------------------
+# --- 4. The program's run logs. ---------------------------------------------------------------------
+problems=()
+[ -z "$left_by_the_kit" ] || problems+=("the whole kit's run left $logs")
+user_logs 20
+started=$SECONDS
+wine 'C:\checks\e2e\e2e_runner.exe' solo_30_ok </dev/null >"$out/logs.raw" 2>&1
+code=$?
+tr -d '\r' <"$out/logs.raw" >"$out/logs"
+[ "$code" = 0 ] && has logs "ok   solo_30_ok" || problems+=("the scenario did not pass (status $code)")
+user_logs_kept || problems+=("the user's run logs are not as they were: $(find "$logs" -mindepth 1 -maxdepth 1 -printf '%f ' 2>&1)")
+report "the program's run logs: none left where there were none, the user's 20 kept as they were" logs "$started"
+rm -rf "$logs"
+
+# --- 5. A machine where the host is installed is left as it is. --------------------------------------
 host_keys=('HKLM\Software\Quibex' 'HKLM\Software\Microsoft\Windows\CurrentVersion\App Paths\quintrel.exe')
 classes=('{438870EE-520F-11D5-BDD5-004033A00C30}' '{957766AF-14CE-11D2-95CA-0000B43369D3}'
          '{957766B5-14CE-11D2-95CA-0000B43369D3}')

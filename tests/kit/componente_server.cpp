@@ -3,7 +3,9 @@
 // CompletaAggiornamento logs the folder it receives and what the run has placed there by then
 // ("Estr.bi_" and "bl.bin": their sizes, -1 for a missing file), shows nothing and returns the
 // status in AGGIORNA_E2E_COMPLETA_HRESULT or the kit's setting "CompletaHresult" (hexadecimal),
-// S_OK when neither is set.
+// S_OK when neither is set. With the setting "TieneArchivio" at 1 it keeps the folder's "Estr.bin"
+// open without sharing until the object is released, as a component may: the run must let it go
+// before it reads that archive again.
 //
 // Built with E2E_AIUTO, it is a component whose server imports a private DLL kept in its own
 // folder (aiuto.cpp), as components built with the host's tools do: CompletaAggiornamento then
@@ -36,8 +38,15 @@ class Componente final : public e2e::Dispatch<IComponenteAggiornamento> {
 public:
     Componente()
         : Dispatch(aggiorna::windows::kIidComponenteAggiornamento, L"ComponenteAggiornamento") {}
+    ~Componente() override {
+        if (archive_ != INVALID_HANDLE_VALUE) CloseHandle(archive_);
+    }
     HRESULT STDMETHODCALLTYPE CompletaAggiornamento(BSTR cartella) override {
         const std::wstring folder = e2e::text_of(cartella);
+        if (e2e::setting(L"AGGIORNA_E2E_TIENE_ARCHIVIO", L"TieneArchivio") == L"1" && archive_ == INVALID_HANDLE_VALUE) {
+            archive_ = CreateFileW((folder + L"\\Estr.bin").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
+                                   FILE_ATTRIBUTE_NORMAL, nullptr);
+        }
         // Joined as the run joins: plainly, whatever the folder ends with.
         const std::string files = "{\"Estr.bi_\":" + std::to_string(size_of(folder + L"\\Estr.bi_")) +
                                   ",\"bl.bin\":" + std::to_string(size_of(folder + L"\\bl.bin")) + "}";
@@ -49,6 +58,9 @@ public:
 #endif
         return result;
     }
+
+private:
+    HANDLE archive_ = INVALID_HANDLE_VALUE;
 };
 
 }  // namespace

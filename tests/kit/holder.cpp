@@ -1,6 +1,6 @@
 // A small Windows helper for the end-to-end scenarios: stands in for a running host by holding a
-// file open with no sharing, stands in for a download still writing a file, or marks a file
-// hidden.
+// file open with no sharing, stands in for a download still writing a file, marks a file hidden,
+// or tells whether its user may write a file.
 //
 //   e2e_holder hold <file> <ready-file>   opens <file> for reading and writing with share mode 0,
 //                                         then creates <ready-file> and waits until a file named
@@ -10,6 +10,9 @@
 //   e2e_holder copy <from> <to>           copies a file, as a host does when it saves its archive
 //                                         (run virtualized, Windows puts the copy in the VirtualStore)
 //   e2e_holder hide <file>                adds the hidden attribute to <file>
+//   e2e_holder open-write <file>          opens <file> for writing (sharing everything), as the host
+//                                         opens its archive to save it, and closes it: started as a
+//                                         user, it says whether that user may
 //
 // Exit status 0 on success, 1 when the file cannot be opened or changed, 2 on wrong usage.
 #ifndef UNICODE
@@ -57,6 +60,17 @@ int hide(const wchar_t* file) {
     return 0;
 }
 
+int open_for_writing(const wchar_t* file) {
+    HANDLE opened = CreateFileW(file, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (opened == INVALID_HANDLE_VALUE) {
+        std::fprintf(stderr, "e2e_holder: cannot open the file for writing, error %lu\n", GetLastError());
+        return 1;
+    }
+    CloseHandle(opened);
+    return 0;
+}
+
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
@@ -64,6 +78,8 @@ int wmain(int argc, wchar_t** argv) {
     if ((mode == L"hold" || mode == L"write") && argc == 4) return hold(argv[2], argv[3], mode == L"write");
     if (mode == L"hide" && argc == 3) return hide(argv[2]);
     if (mode == L"copy" && argc == 4) return CopyFileW(argv[2], argv[3], FALSE) ? 0 : 1;
-    std::fprintf(stderr, "usage: e2e_holder hold|write <file> <ready-file> | hide <file> | copy <from> <to>\n");
+    if (mode == L"open-write" && argc == 3) return open_for_writing(argv[2]);
+    std::fprintf(stderr,
+                 "usage: e2e_holder hold|write <file> <ready-file> | hide <file> | copy <from> <to> | open-write <file>\n");
     return 2;
 }

@@ -23,6 +23,39 @@ std::vector<BYTE> well_known(WELL_KNOWN_SID_TYPE type) {
     return sid;
 }
 
+// An entry of `access` for the well-known `sid`, inherited as `inheritance` says.
+EXPLICIT_ACCESSW entry(std::vector<BYTE>& sid, DWORD access, DWORD inheritance) {
+    EXPLICIT_ACCESSW e = {};
+    e.grfAccessPermissions = access;
+    e.grfAccessMode = GRANT_ACCESS;
+    e.grfInheritance = inheritance;
+    e.Trustee.TrusteeForm = TRUSTEE_IS_SID;
+    e.Trustee.TrusteeType = TRUSTEE_IS_WELL_KNOWN_GROUP;
+    e.Trustee.ptstrName = reinterpret_cast<LPWSTR>(sid.data());
+    return e;
+}
+
+// Sets `entries` as the DACL of `path`, added to its own (`add`) or in its place, protected.
+void set_entries(const std::wstring& path, std::vector<EXPLICIT_ACCESSW>& entries, bool add) {
+    PACL old = nullptr;
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    if (add && GetNamedSecurityInfoW(path.c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr, &old,
+                                     nullptr, &descriptor) != ERROR_SUCCESS) {
+        throw std::runtime_error("cannot read the DACL of " + to_utf8(path));
+    }
+    PACL made = nullptr;
+    const DWORD status = SetEntriesInAclW(static_cast<ULONG>(entries.size()), entries.data(), old, &made);
+    LocalFree(descriptor);
+    const SECURITY_INFORMATION what = DACL_SECURITY_INFORMATION | (add ? 0 : PROTECTED_DACL_SECURITY_INFORMATION);
+    if (status != ERROR_SUCCESS ||
+        SetNamedSecurityInfoW(const_cast<LPWSTR>(path.c_str()), SE_FILE_OBJECT, what, nullptr, nullptr, made,
+                              nullptr) != ERROR_SUCCESS) {
+        LocalFree(made);
+        throw std::runtime_error("cannot set the DACL of " + to_utf8(path));
+    }
+    LocalFree(made);
+}
+
 }  // namespace
 
 std::optional<std::vector<AceFacts>> dacl_entries(const std::wstring& file) {
@@ -51,30 +84,26 @@ std::optional<std::vector<AceFacts>> dacl_entries(const std::wstring& file) {
 }
 
 void grant_everyone(const std::wstring& file) {
-    PACL old = nullptr;
-    PSECURITY_DESCRIPTOR descriptor = nullptr;
-    if (GetNamedSecurityInfoW(file.c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr, &old, nullptr,
-                              &descriptor) != ERROR_SUCCESS) {
-        throw std::runtime_error("cannot read the DACL of " + to_utf8(file));
-    }
     std::vector<BYTE> everyone = well_known(WinWorldSid);
-    EXPLICIT_ACCESSW access = {};
-    access.grfAccessPermissions = kGranted;
-    access.grfAccessMode = GRANT_ACCESS;
-    access.grfInheritance = NO_INHERITANCE;
-    access.Trustee.TrusteeForm = TRUSTEE_IS_SID;
-    access.Trustee.TrusteeType = TRUSTEE_IS_WELL_KNOWN_GROUP;
-    access.Trustee.ptstrName = reinterpret_cast<LPWSTR>(everyone.data());
-    PACL added = nullptr;
-    const DWORD made = SetEntriesInAclW(1, &access, old, &added);
-    LocalFree(descriptor);
-    if (made != ERROR_SUCCESS ||
-        SetNamedSecurityInfoW(const_cast<LPWSTR>(file.c_str()), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr,
-                              nullptr, added, nullptr) != ERROR_SUCCESS) {
-        LocalFree(added);
-        throw std::runtime_error("cannot grant Everyone access to " + to_utf8(file));
-    }
-    LocalFree(added);
+    std::vector<EXPLICIT_ACCESSW> entries = {entry(everyone, kGranted, NO_INHERITANCE)};
+    set_entries(file, entries, true);
+}
+
+void grant_users_modify(const std::wstring& folder) {
+    std::vector<BYTE> users = well_known(WinBuiltinUsersSid);
+    constexpr DWORD kModify = FILE_GENERIC_READ | FILE_GENERIC_WRITE | FILE_GENERIC_EXECUTE | DELETE;
+    std::vector<EXPLICIT_ACCESSW> entries = {entry(users, kModify, SUB_CONTAINERS_AND_OBJECTS_INHERIT)};
+    set_entries(folder, entries, true);
+}
+
+void let_users_only_read(const std::wstring& file) {
+    std::vector<BYTE> system = well_known(WinLocalSystemSid);
+    std::vector<BYTE> administrators = well_known(WinBuiltinAdministratorsSid);
+    std::vector<BYTE> users = well_known(WinBuiltinUsersSid);
+    std::vector<EXPLICIT_ACCESSW> entries = {entry(system, FILE_ALL_ACCESS, NO_INHERITANCE),
+                                             entry(administrators, FILE_ALL_ACCESS, NO_INHERITANCE),
+                                             entry(users, FILE_GENERIC_READ | FILE_GENERIC_EXECUTE, NO_INHERITANCE)};
+    set_entries(file, entries, false);
 }
 
 bool grants_everyone(const std::vector<AceFacts>& entries) {

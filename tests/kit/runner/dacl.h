@@ -1,5 +1,6 @@
 // A file's DACL as the kit's scenarios set and read it: an entry of its own granted to Everyone,
-// the entries it inherits from its folder, and whether the Users can read it.
+// the entries it inherits from its folder, and whether the Users can read it; a folder opened to
+// the Users, and a file closed to them.
 #pragma once
 
 #include <optional>
@@ -27,6 +28,14 @@ std::optional<std::vector<AceFacts>> dacl_entries(const std::wstring& file);
 void grant_everyone(const std::wstring& file);
 // Whether `entries` hold that grant as the file's own entry (not one its folder passes on).
 bool grants_everyone(const std::vector<AceFacts>& entries);
+
+// Grants the Users (BUILTIN\Users) Modify on `folder`, inherited by every folder and file below it
+// (those there now too), as an installer that lets every user save the host's data does. Throws
+// std::runtime_error when it cannot.
+void grant_users_modify(const std::wstring& folder);
+// Gives `file` a DACL of its own, inheriting nothing: SYSTEM and the Administrators full control,
+// the Users read only. Throws std::runtime_error when it cannot.
+void let_users_only_read(const std::wstring& file);
 
 // The entries a folder passes on to the file.
 std::vector<AceFacts> inherited(const std::vector<AceFacts>& entries);

@@ -7,6 +7,7 @@
 
 #include "platform/windows/handles.h"
 #include "platform/windows/text.h"
+#include "share.h"
 #include "system_state.h"
 
 namespace kit {
@@ -228,7 +229,8 @@ std::string describe(const KeyPlace& key) {
            (key.view == KEY_WOW64_32KEY ? " (32-bit view)" : key.view == KEY_WOW64_64KEY ? " (64-bit view)" : "");
 }
 
-Journal Journal::take(const std::vector<KeyPlace>& keys, std::vector<std::wstring> folders) {
+Journal Journal::take(const std::vector<KeyPlace>& keys, std::vector<std::wstring> folders,
+                      std::vector<std::wstring> shares, std::optional<RunLogFolder> run_logs) {
     Journal journal;
     const auto status_of = [](const KeyPlace& place) {
         HKEY key = nullptr;
@@ -262,6 +264,8 @@ Journal Journal::take(const std::vector<KeyPlace>& keys, std::vector<std::wstrin
         journal.keys_.push_back(std::move(entry));
     }
     journal.folders_ = std::move(folders);
+    journal.shares_ = std::move(shares);
+    journal.run_logs_ = std::move(run_logs);
     return journal;
 }
 
@@ -275,6 +279,11 @@ bool Journal::write(const std::wstring& file) const {
         if (entry.saved) write_node(out, *entry.saved, L"");
     }
     for (const std::wstring& folder : folders_) out << "folder\t" << escaped(folder) << '\n';
+    for (const std::wstring& share : shares_) out << "share\t" << escaped(share) << '\n';
+    if (run_logs_) {
+        out << "runlogs\t" << escaped(run_logs_->folder) << '\t' << (run_logs_->existed ? "present" : "absent") << '\n';
+        for (const std::wstring& name : run_logs_->names) out << "runlog\t" << escaped(name) << '\n';
+    }
     out << "end\n";
     const std::string text = out.str();
 
@@ -338,10 +347,18 @@ std::optional<Journal> Journal::read(const std::wstring& file, std::string& prob
                 }
                 node.values.emplace_back(*name, static_cast<DWORD>(std::stoul(f[3])), *data);
             }
-        } else if (f[0] == "folder" && f.size() == 2) {
+        } else if ((f[0] == "folder" || f[0] == "share") && f.size() == 2) {
+            const auto name = unescaped(f[1]);
+            if (!name) return bad();
+            (f[0] == "folder" ? journal.folders_ : journal.shares_).push_back(*name);
+        } else if (f[0] == "runlogs" && f.size() == 3) {
             const auto folder = unescaped(f[1]);
-            if (!folder) return bad();
-            journal.folders_.push_back(*folder);
+            if (!folder || journal.run_logs_ || (f[2] != "present" && f[2] != "absent")) return bad();
+            journal.run_logs_ = RunLogFolder{*folder, f[2] == "present", {}};
+        } else if (f[0] == "runlog" && f.size() == 2) {
+            const auto name = unescaped(f[1]);
+            if (!name || !journal.run_logs_) return bad();
+            journal.run_logs_->names.push_back(*name);
         } else if (line == "end") {
             complete = true;
         } else {
@@ -374,6 +391,18 @@ std::vector<std::string> Journal::put_back_keys() const {
         put_back(key.get(), p.view, *entry.saved, describe(p), problems);
     }
     return problems;
+}
+
+std::vector<std::string> Journal::remove_shares() const {
+    std::vector<std::string> left;
+    for (const std::wstring& share : shares_) {
+        if (!remove_share(share)) left.push_back("the share " + to_utf8(share) + " cannot be removed");
+    }
+    return left;
+}
+
+std::vector<std::string> Journal::put_back_run_logs(bool last) const {
+    return run_logs_ ? kit::put_back_run_logs(*run_logs_, last) : std::vector<std::string>{};
 }
 
 std::vector<std::string> Journal::remove_folders() const {

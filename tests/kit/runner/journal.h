@@ -1,7 +1,8 @@
 // The journal of what the kit changes on a machine: each registry key it may touch, exported with
-// all that lies below it (or noted as absent), and each folder it makes. It is on disk before the
-// first change, so that a run ended halfway (Task Manager, a closed window, a power cut) is put
-// back by the next start, before anything else.
+// all that lies below it (or noted as absent), each folder and share it makes, and the user's
+// folder of the program's run logs as it was. It is on disk before the first change, so that a
+// run ended halfway (Task Manager, a closed window, a power cut) is put back by the next start,
+// before anything else.
 #pragma once
 
 #include <map>
@@ -11,6 +12,7 @@
 #include <vector>
 
 #include "platform/windows/win.h"
+#include "run_logs.h"
 
 namespace kit {
 
@@ -35,8 +37,10 @@ public:
         std::optional<Node> saved;  // none: the key did not exist
     };
 
-    // The keys as they are now, and the folders the kit is about to make.
-    static Journal take(const std::vector<KeyPlace>& keys, std::vector<std::wstring> folders);
+    // The keys as they are now, the folders and shares the kit is about to make, and the run logs'
+    // folder as it is now (none: not journaled).
+    static Journal take(const std::vector<KeyPlace>& keys, std::vector<std::wstring> folders,
+                        std::vector<std::wstring> shares = {}, std::optional<RunLogFolder> run_logs = std::nullopt);
     // The journal a run left in `file`; nullopt with `problem` empty when there is none, with
     // `problem` saying why when it cannot be read.
     static std::optional<Journal> read(const std::wstring& file, std::string& problem);
@@ -52,15 +56,23 @@ public:
     // Removes the folders the kit made, the last made first (see remove_tree). Returns those that
     // are still there.
     std::vector<std::string> remove_folders() const;
+    // Removes the shares the kit made (never a folder). Returns what could not be removed.
+    std::vector<std::string> remove_shares() const;
+    // The run logs' folder as it was (see put_back_run_logs); `last`: the kit is done with it.
+    std::vector<std::string> put_back_run_logs(bool last) const;
 
     // Keys that could not be read whole when taken: such a journal is not written.
     const std::vector<std::string>& unreadable() const { return unreadable_; }
     const std::vector<Entry>& keys() const { return keys_; }
     const std::vector<std::wstring>& folders() const { return folders_; }
+    const std::vector<std::wstring>& shares() const { return shares_; }
+    const std::optional<RunLogFolder>& run_logs() const { return run_logs_; }
 
 private:
     std::vector<Entry> keys_;
     std::vector<std::wstring> folders_;
+    std::vector<std::wstring> shares_;
+    std::optional<RunLogFolder> run_logs_;
     std::vector<std::string> unreadable_;
 };
 

@@ -125,6 +125,8 @@ Started start_as_desktop_user(const std::wstring& exe, const std::wstring& argum
     for (int i = 0; i < 200; ++i) {
         for (const DWORD id : running(exe)) {
             if (before.count(id) != 0) continue;
+            // Waited on, its exit status read (GetExitCodeProcess asks for the query right), ended
+            // with the kit's others.
             const HANDLE process = OpenProcess(
                 SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION | PROCESS_TERMINATE | PROCESS_SET_QUOTA, FALSE, id);
             if (process != nullptr) {

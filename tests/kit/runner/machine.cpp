@@ -57,7 +57,7 @@ std::vector<KeyPlace> keys_the_kit_changes() {
 }
 
 std::vector<std::wstring> folders_the_kit_makes(const Places& p) {
-    return {p.root, p.program_files, p.virtual_copy(p.program_files)};
+    return {p.root, p.program_files, p.virtual_copy(p.program_files), p.start_menu};
 }
 
 std::wstring journal_folder() { return environment(L"ProgramData", L"C:\\ProgramData") + L"\\AggiornaKit"; }

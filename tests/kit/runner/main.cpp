@@ -24,7 +24,9 @@
 #include "processes.h"
 #include "put_back.h"
 #include "run.h"
+#include "run_logs.h"
 #include "scenarios.h"
+#include "share.h"
 #include "system_facts.h"
 #include "system_state.h"
 #include "test_programs.h"
@@ -84,6 +86,10 @@ Places places_here() {
     wchar_t local[MAX_PATH + 1] = {};
     SHGetFolderPathW(nullptr, CSIDL_LOCAL_APPDATA, nullptr, SHGFP_TYPE_CURRENT, local);
     p.virtual_store = std::wstring(local) + L"\\VirtualStore";
+    p.run_logs = std::wstring(local) + L"\\Aggiorna Archivio";
+    wchar_t programs[MAX_PATH + 1] = {};
+    SHGetFolderPathW(nullptr, CSIDL_PROGRAMS, nullptr, SHGFP_TYPE_CURRENT, programs);
+    p.start_menu = std::wstring(programs) + L"\\AggiornaKit";
     return p;
 }
 
@@ -150,7 +156,7 @@ void run_test_programs(const Arguments& a, const Journal& journal, Totals& total
             totals.failed += result.failed;
         }
         // A test program that ended halfway leaves what its fixtures wrote.
-        for (const std::string& problem : journal.put_back_keys()) totals.fail("after " + shown + ": " + problem);
+        for (const std::string& problem : put_back_between(journal)) totals.fail("after " + shown + ": " + problem);
     }
 }
 
@@ -164,7 +170,7 @@ void run_scenarios(const Arguments& a, const std::vector<Scenario>& scenarios, c
     for (const Scenario& s : scenarios) {
         if (!a.wanted.empty() && std::find(a.wanted.begin(), a.wanted.end(), s.name) == a.wanted.end()) continue;
         if (stop_requested()) return;
-        for (const std::string& problem : journal.put_back_keys()) totals.fail("before " + s.name + ": " + problem);
+        for (const std::string& problem : put_back_between(journal)) totals.fail("before " + s.name + ": " + problem);
         const Outcome outcome = run_scenario(s, options);
         if (stop_requested()) return;
         switch (outcome.kind) {
@@ -244,7 +250,20 @@ int run(Arguments& a, const std::vector<Scenario>& scenarios) {
         }
         folders.push_back(missing);
     }
-    const Journal journal = Journal::take(keys_the_kit_changes(), folders);
+    if (share_exists(kShareName)) {
+        totals.fail("this computer already shares a folder as " + to_utf8(kShareName) +
+                    ", and the kit did not make it: the kit removes its share at the end, so it runs only where there "
+                    "is none");
+        totals.close();
+        return kRefused;
+    }
+    const RunLogFolder run_logs = note_run_log_folder(a.options.places.run_logs);
+    if (GetFileAttributesW(copies_folder(run_logs).c_str()) != INVALID_FILE_ATTRIBUTES) {
+        totals.fail(to_utf8(copies_folder(run_logs)) + " exists, and the kit did not make it: move it away");
+        totals.close();
+        return kRefused;
+    }
+    const Journal journal = Journal::take(keys_the_kit_changes(), folders, {kShareName}, run_logs);
     for (const std::string& key : journal.unreadable()) totals.fail(key + " cannot be read whole: it could not be put back");
     if (!journal.unreadable().empty() || !journal.write(journal_file)) {
         if (journal.unreadable().empty()) totals.fail("the journal cannot be written to " + to_utf8(journal_file));
@@ -253,6 +272,14 @@ int run(Arguments& a, const std::vector<Scenario>& scenarios) {
         return kRefused;
     }
     put_back_on_stop(journal, journal_file);
+    // The program keeps its last 20 logs: the user's own are copied first, to be put back.
+    if (!keep_copies(run_logs)) {
+        totals.fail("the user's run logs in " + to_utf8(run_logs.folder) + " cannot be copied aside: the kit's runs "
+                    "could make the program remove them");
+        for (const std::string& problem : put_everything_back()) totals.fail("putting the machine back: " + problem);
+        totals.close();
+        return kRefused;
+    }
 
     if (a.whole_kit) run_test_programs(a, journal, totals);
     if (a.scenarios && !stop_requested()) {

@@ -24,6 +24,9 @@ struct State {
 
 std::vector<std::string> put_back(const Journal& journal) {
     std::vector<std::string> problems = journal.put_back_keys();
+    // A share goes before its folder.
+    for (const std::string& problem : journal.remove_shares()) problems.push_back(problem);
+    for (const std::string& problem : journal.put_back_run_logs(true)) problems.push_back(problem);
     for (const std::string& folder : journal.remove_folders()) problems.push_back("the folder " + folder + " cannot be removed");
     return problems;
 }
@@ -91,6 +94,13 @@ void put_back_on_stop(const Journal& journal, const std::wstring& file) {
     state.journal = &journal;
     state.file = file;
     LeaveCriticalSection(&state.lock);
+}
+
+std::vector<std::string> put_back_between(const Journal& journal) {
+    std::vector<std::string> problems = journal.put_back_keys();
+    for (const std::string& problem : journal.remove_shares()) problems.push_back(problem);
+    for (const std::string& problem : journal.put_back_run_logs(false)) problems.push_back(problem);
+    return problems;
 }
 
 std::vector<std::string> put_everything_back() {

@@ -18,6 +18,10 @@ struct Undone {
 // Puts back what the journal in `file` lists, removes the folders it names, then deletes it.
 Undone undo_earlier_run(const std::wstring& file);
 
+// Between two test programs or scenarios: the keys as they were, the kit's shares removed, and
+// the run logs' folder as it was (the user's logs' copies kept). Returns what could not be put back.
+std::vector<std::string> put_back_between(const Journal& journal);
+
 // From now on Ctrl+C, Ctrl+Break or a closed console stop the kit: every process it started is
 // ended at once; a closing console also has everything put back before the process ends.
 // `code_page` is the console's, put back too.

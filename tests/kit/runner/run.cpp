@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <memory>
 #include <set>
+#include <sstream>
 #include <stdexcept>
 
 #include "boxes.h"
@@ -14,6 +15,8 @@
 #include "platform/windows/handles.h"
 #include "platform/windows/text.h"
 #include "processes.h"
+#include "program_log.h"
+#include "run_logs.h"
 #include "system_state.h"
 
 namespace kit {
@@ -117,9 +120,10 @@ std::map<std::wstring, Bytes> tree(const Places& p) {
 }
 
 void remove_places(const Places& p) {
-    for (const wchar_t* name : {L"\\Aggiorna", L"\\Programmi", L"\\Rete"}) remove_tree(p.root + name);
+    for (const wchar_t* name : {L"\\Aggiorna", L"\\Programmi", L"\\Rete", L"\\Condivisa"}) remove_tree(p.root + name);
     remove_tree(p.program_files);
     remove_tree(p.virtual_copy(p.program_files));
+    remove_tree(p.start_menu);
     DeleteFileW((p.test + L"\\com.log").c_str());
 }
 
@@ -132,6 +136,7 @@ void prepare_files(const Scenario& s, const Places& p) {
     }
     if (s.estr_beside) write_file(p.program + L"\\Estr.bin", kNuovoEstr);
     if (s.bl_beside) write_file(p.program + L"\\bl.bin", kNuovoBl);
+    for (const auto& [name, bytes] : s.beside) write_file(p.program + L"\\" + name, bytes);
     write_file(s.folder4 + L"\\Estr.bin", kVecchioEstr4);
     write_file(s.folder4 + L"\\bl.bin", kVecchioBl4);
     if (s.leftover_estr_bi) write_file(s.folder4 + L"\\Estr.bi_", kVecchioEstrBi4);
@@ -174,6 +179,7 @@ void prepare_registry(const Scenario& s, const Places& p) {
     }
     set_string(HKEY_LOCAL_MACHINE, kSettings, L"ComLog", p.test + L"\\com.log");
     if (!s.completa_hresult.empty()) set_string(HKEY_LOCAL_MACHINE, kSettings, L"CompletaHresult", s.completa_hresult);
+    if (s.component_holds_archive) set_string(HKEY_LOCAL_MACHINE, kSettings, L"TieneArchivio", L"1");
     for (const std::wstring& program : s.run_as_admin) set_string(HKEY_CURRENT_USER, kLayers, program, L"~ RUNASADMIN");
 }
 
@@ -244,6 +250,44 @@ std::vector<std::string> check_files(const Scenario& s, const std::map<std::wstr
 
 void trace(const Options& o, const std::string& text) {
     if (o.verbose) std::printf("     %s\n", text.c_str());
+}
+
+// What the program saw of itself, as its log must say: started through the desktop shell, a
+// standard user's virtualized run; started by the elevated runner, a run as administrator.
+RunSeen seen_by(const Scenario& s) {
+    if (s.launch == Launch::standard_user) return {"no", "yes"};
+    return {"yes", "no"};
+}
+
+// The exit status the program ended with, and its run's log, against the row.
+std::vector<std::string> check_end(const Scenario& s, const Options& o, const RunningProgram& program,
+                                   const std::vector<std::wstring>& logs_before) {
+    std::vector<std::string> problems;
+    DWORD status = 0;
+    if (!GetExitCodeProcess(program.process.get(), &status)) {
+        problems.push_back("the program's exit status cannot be read (error " + std::to_string(GetLastError()) + ")");
+    } else if (status != static_cast<DWORD>(s.exit_code)) {
+        problems.push_back("the program ended with exit status " + std::to_string(status) + ", not the " +
+                           std::to_string(s.exit_code) + " expected");
+    }
+    const std::wstring file = log_of_process(o.places.run_logs, program.id, logs_before);
+    if (file.empty()) {
+        problems.push_back("no run log of the program's process (" + std::to_string(program.id) + ") in " +
+                           to_utf8(o.places.run_logs));
+        return problems;
+    }
+    const std::string text = read_file(file).value_or("");
+    // With --verbose the log is shown whole: what support would read of this run.
+    std::string whole;
+    std::istringstream lines(text);
+    for (std::string line; std::getline(lines, line);) {
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        whole += "\n       " + line;
+    }
+    trace(o, "run log " + to_utf8(file) + ":" + whole);
+    const auto log = check_program_log(read_program_log(text), s, seen_by(s));
+    problems.insert(problems.end(), log.begin(), log.end());
+    return problems;
 }
 
 // Reads, checks and answers the boxes the scenario expects, then any further box (answered OK,
@@ -327,6 +371,7 @@ Outcome run_scenario(Scenario s, const Options& o) {
         for (auto& [path, bytes] : before) {
             if (const auto it = laid_out.find(path); bytes == kUnreadable && it != laid_out.end()) bytes = it->second;
         }
+        const std::vector<std::wstring> logs_before = run_logs_in(o.places.run_logs);
         RunningProgram program;
         const std::wstring exe = o.places.program + L"\\AggiornaArchivio.exe";
         std::unique_ptr<WindowInFront> in_front;
@@ -348,6 +393,8 @@ Outcome run_scenario(Scenario s, const Options& o) {
         }
         boxes(s, o, program, outcome.problems);
         trace(o, "program ended");
+        const auto end = check_end(s, o, program, logs_before);
+        outcome.problems.insert(outcome.problems.end(), end.begin(), end.end());
         if (held) held->release();
         const auto files = check_files(s, before, tree(o.places));
         outcome.problems.insert(outcome.problems.end(), files.begin(), files.end());

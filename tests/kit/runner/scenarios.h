@@ -51,6 +51,8 @@ struct Places {
     std::wstring kit_e2e;        // the kit's e2e folder: the runner, the servers, the Dati.lib files
     std::wstring program_files;  // a host folder that Windows virtualizes (under %ProgramFiles%)
     std::wstring virtual_store;  // this user's VirtualStore
+    std::wstring start_menu;     // a folder of the kit's in this user's Start menu (Programs)
+    std::wstring run_logs;       // where the program writes its run's log: this user's "Aggiorna Archivio"
     // The virtual copy a virtualized program uses for `path` (under program_files).
     std::wstring virtual_copy(const std::wstring& path) const;
 };
@@ -66,14 +68,24 @@ struct Scenario {
     Dati dati = Dati::valid;
     bool estr_beside = true;  // "Estr.bin" delivered beside the program
     bool bl_beside = true;    // "bl.bin" delivered beside the program
+    // Files laid beside the program after the delivered ones, by name: a delivered file with
+    // other content (an empty Estr.bin), or one more file (SHA256SUMS).
+    std::map<std::wstring, Bytes> beside;
     bool leftover_estr_bi = false;
     std::vector<Server> servers = {Server::update, Server::decoding};
     Holder holder = Holder::none;
     std::wstring held;
     std::map<std::wstring, Bytes> virtual_copies;  // the user's virtual copies before the run
     std::wstring completa_hresult;                 // hexadecimal; empty: S_OK
+    // The update component keeps the host's Estr.bin open, sharing nothing, until it is released.
+    bool component_holds_archive = false;
     std::map<std::wstring, Bytes> written;         // path -> content expected after the run
+    // Where the run's log must say its copies were written ("written to"), each path once: the
+    // paths of `written` when empty (a row that reaches its host through a share names the share's
+    // paths here).
+    std::vector<std::wstring> landed;
     std::vector<Call> calls;
+    int exit_code = 0;  // the exit status the program must end with (README, "Exit codes")
     std::vector<std::wstring> hidden;        // host files hidden and system before, and after
     std::vector<std::wstring> run_as_admin;  // program files set to run as administrator (HKCU)
     Launch launch = Launch::runner;
@@ -97,8 +109,10 @@ extern const Bytes kNuovoEstr, kNuovoBl, kVecchioEstr4, kVecchioBl4, kVecchioEst
     kVecchioEstr30Virtuale, kQuintrelExe;
 
 std::vector<Scenario> all_scenarios(const Places& places);
-// The box that names the other programs holding `file`, as the program words it.
-Box other_programs_box(const std::wstring& file, const std::vector<std::wstring>& programs);
+// The SHA-256 of kNuovoEstr and kNuovoBl, as sha256sum prints them, taken apart from Windows (the
+// program's sums are Windows' own, CNG).
+extern const char* const kSommaNuovoEstr;
+extern const char* const kSommaNuovoBl;
 // Gives the scenarios that need steps of their own (a DACL to set and check, a holder named by the
 // Restart Manager, a virtual copy that Windows itself makes) those steps.
 void add_own_steps(std::vector<Scenario>& scenarios, const Places& places);
