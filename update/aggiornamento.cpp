@@ -159,9 +159,12 @@ private:
         return true;
     }
 
-    // What the user can do about a failed write of `file`.
-    Rimedio RimedioPer(const Error& e, const std::string& file) {
-        if (e.side() == Side::source || e.code() == code::file_not_found) return Rimedio::scaricamento;
+    // What the user can do about a failed write of `file`; `consegnato`: its source was a delivered
+    // file (a download not done shows there), not one of the host's.
+    Rimedio RimedioPer(const Error& e, const std::string& file, bool consegnato = true) {
+        if (e.side() == Side::source || e.code() == code::file_not_found) {
+            return consegnato ? Rimedio::scaricamento : Rimedio::nessuno;
+        }
         if (e.code() == code::disk_full) return Rimedio::spazio;
         if (e.code() == code::permission_denied && e.side() != Side::source && fatti_.elevated == false) {
             // A read-only file, or a folder in its place, stays so for an administrator too.
@@ -190,7 +193,7 @@ private:
     // file the user has, not the name it takes in the host folder.
     template <class Passo>
     bool Scrivi(const std::string& cosa, Passo&& passo, const char* consegnato, const std::string& cartella,
-                const char* nome) {
+                const char* nome, bool dalla_consegna = true) {
         const std::string file = cartella + "\\" + nome;
         try {
             const CopyReport resoconto = passo();
@@ -210,7 +213,7 @@ private:
         } catch (const Error& e) {
             diario_.Riga(cosa + ": failed with code " + std::to_string(e.code()) + " (" + e.what() + ")");
             if (e.code() == code::path_file_access) Tenuto(e, file);
-            Messaggio(CopiaFallita(consegnato, cartella, RimedioPer(e, file)), box_style::error);
+            Messaggio(CopiaFallita(consegnato, cartella, RimedioPer(e, file, dalla_consegna)), box_style::error);
             Esito(esito::kCopiaFallita);
             return false;
         }
@@ -294,8 +297,10 @@ private:
         // Run as administrator, the component completed the real archive; a host that runs
         // virtualized goes on reading its own copy unless that is replaced too.
         const std::string archivio = cartella4_ + "\\Estr.bin";
+        // Its source is the host's completed archive, not a delivered file.
         if (!Scrivi("refresh of the user's virtual copy of " + Citato(archivio),
-                    [&] { return p_.files.refresh_virtual_copy(archivio); }, "Estr.bin", cartella4_, "Estr.bin")) {
+                    [&] { return p_.files.refresh_virtual_copy(archivio); }, "Estr.bin", cartella4_, "Estr.bin",
+                    false)) {
             return;
         }
         CopiaUtente(kProdotto4);

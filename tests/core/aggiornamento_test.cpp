@@ -395,6 +395,9 @@ TEST_F(Run, TheVirtualCopyOfTheVersion4ArchiveFollowsACompletedUpdate) {
         {0, code::permission_denied, {kConferma4, CopiaFallita("Estr.bin", "C:\\Q4"), kConferma30, kSuccesso},
          {completa, rilascio, refresh}, 7},
         {0, code::path_file_access, {kConferma4, kInUso}, {completa, rilascio, refresh}, 5},
+        // The completed archive, the refresh's source, could not be read: no word of a download.
+        {0, code::file_not_found, {kConferma4, CopiaFallita("Estr.bin", "C:\\Q4"), kConferma30, kSuccesso},
+         {completa, rilascio, refresh}, 7},
     };
     for (const Caso& c : casi) {
         SCOPED_TRACE(::testing::Message() << c.completa << "/" << c.refresh);
