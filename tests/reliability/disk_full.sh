@@ -43,9 +43,10 @@ command -v strace >/dev/null && tracer=(strace -f -o "$work/trace" -e trace=writ
 printf 'ok\n\n' | WINEPREFIX=$work/s/prefix "${tracer[@]}" "$work/s/Aggiornamento/AggiornaArchivio" >"$work/out" 2>&1
 status=$?
 
-[ $status -eq 0 ] || fail "exit status $status"
-grep -qF "Non è stato possibile copiare il file Estr.bin in C:\\Programmi\\Quintrel." "$work/out" ||
-  fail "no copy-failed box"
+# A copy that failed: exit status 7, the copy-failed box and what to do about a full disk.
+[ $status -eq 7 ] || fail "exit status $status, expected 7"
+grep -qF "Non è stato possibile copiare il file Estr.bin nella cartella:" "$work/out" || fail "no copy-failed box"
+grep -qF "Liberare spazio su disco e avviare di nuovo l'aggiornamento." "$work/out" || fail "no word of the full disk"
 ! grep -qF "L'aggiornamento è stato eseguito correttamente." "$work/out" || fail "success reported"
 cmp -s "$folder/Estr.bin" "$work/old" || fail "the old archive was changed"
 left=$(find "$folder" -maxdepth 1 -name '.~AggiornaArchivio-*' | wc -l)
