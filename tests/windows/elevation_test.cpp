@@ -109,32 +109,44 @@ TEST(ProgramManifest, AsksForAdministratorOnlyWithThoseLevels) {
     for (const auto& [manifest, asks] : cases) EXPECT_EQ(manifest_asks_for_administrator(manifest), asks) << manifest;
 }
 
-// Read from a real program file: this program's own manifest asks for no level.
-TEST(ProgramManifest, IsReadFromTheProgramFile) {
-    const std::wstring program = to_wide(AGGIORNA_EXE, 52);
-    const std::string manifest = program_manifest(program);
-    EXPECT_NE(manifest.find("Microsoft.Windows.Common-Controls"), std::string::npos);
-    EXPECT_FALSE(manifest_asks_for_administrator(manifest));
-    EXPECT_EQ(program_manifest(L"C:\\nessuno\\manca.exe"), "");
-}
-
-// A host's program file whose own manifest asks for administrator rights (a copy of this program
-// with its manifest replaced, as a host's build would carry it): the folder's host runs elevated.
-TEST_F(FilesTest, AProgramFilesManifestAskingForAdministratorIsFound) {
-    const std::string program = path("quintrel.exe");
-    ASSERT_TRUE(CopyFileW(to_wide(AGGIORNA_EXE, 52).c_str(), wide(program).c_str(), FALSE));
-    EXPECT_FALSE(folder_has_program_with_administrator_manifest(wide(folder_)));
-    const std::string manifest =
-        R"(<?xml version="1.0" encoding="UTF-8"?><assembly xmlns="urn:schemas-microsoft-com:asm.v1" )"
-        R"(manifestVersion="1.0"><trustInfo xmlns="urn:schemas-microsoft-com:asm.v3"><security>)"
-        R"(<requestedPrivileges><requestedExecutionLevel level="requireAdministrator" uiAccess="false"/>)"
-        R"(</requestedPrivileges></security></trustInfo></assembly>)";
-    const HANDLE update = BeginUpdateResourceW(wide(program).c_str(), FALSE);
+// A copy of this test program carrying `manifest` as its own (resource 1 of RT_MANIFEST), as a
+// host's program file would: the program files the manifest reader sees in the tests.
+void program_with_manifest(const std::wstring& program, const std::string& manifest) {
+    std::wstring self(MAX_PATH, L'\0');
+    self.resize(GetModuleFileNameW(nullptr, self.data(), static_cast<DWORD>(self.size())));
+    ASSERT_TRUE(CopyFileW(self.c_str(), program.c_str(), FALSE));
+    const HANDLE update = BeginUpdateResourceW(program.c_str(), FALSE);
     ASSERT_NE(update, nullptr);
     ASSERT_TRUE(UpdateResourceW(update, RT_MANIFEST, MAKEINTRESOURCEW(1), MAKELANGID(LANG_NEUTRAL, SUBLANG_NEUTRAL),
                                 const_cast<char*>(manifest.data()), static_cast<DWORD>(manifest.size())));
     ASSERT_TRUE(EndUpdateResourceW(update, FALSE));
-    EXPECT_EQ(program_manifest(wide(program)), manifest);
+}
+
+std::string manifest_asking(const char* level) {
+    return std::string(R"(<?xml version="1.0" encoding="UTF-8"?><assembly xmlns="urn:schemas-microsoft-com:asm.v1" )"
+                       R"(manifestVersion="1.0"><trustInfo xmlns="urn:schemas-microsoft-com:asm.v3"><security>)"
+                       R"(<requestedPrivileges><requestedExecutionLevel level=")") +
+           level + R"(" uiAccess="false"/></requestedPrivileges></security></trustInfo></assembly>)";
+}
+
+// Read from a real program file, whole; a file that is not there has none.
+TEST_F(FilesTest, AProgramFilesManifestIsReadFromIt) {
+    const std::string program = path("programma.exe");
+    program_with_manifest(wide(program), manifest_asking("asInvoker"));
+    const std::string manifest = program_manifest(wide(program));
+    EXPECT_EQ(manifest, manifest_asking("asInvoker"));
+    EXPECT_FALSE(manifest_asks_for_administrator(manifest));
+    EXPECT_EQ(program_manifest(L"C:\\nessuno\\manca.exe"), "");
+}
+
+// A host's program file whose own manifest asks for administrator rights, as a host's build
+// would carry it: the folder's host runs elevated.
+TEST_F(FilesTest, AProgramFilesManifestAskingForAdministratorIsFound) {
+    const std::string program = path("quintrel.exe");
+    program_with_manifest(wide(program), manifest_asking("asInvoker"));
+    EXPECT_FALSE(folder_has_program_with_administrator_manifest(wide(folder_)));
+    program_with_manifest(wide(program), manifest_asking("requireAdministrator"));
+    EXPECT_EQ(program_manifest(wide(program)), manifest_asking("requireAdministrator"));
     EXPECT_TRUE(folder_has_program_with_administrator_manifest(wide(folder_)));
     EXPECT_FALSE(folder_has_program_with_administrator_manifest(wide(path("Manca"))));
 }
